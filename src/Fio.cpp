@@ -1,0 +1,282 @@
+#include "Fio.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Fio {
+
+TFile stdIn = 0;
+const uint8_t* inCur = nullptr;
+const uint8_t* inEnd = nullptr;
+
+namespace {
+
+constexpr uint32_t inSize = 1u << 16;
+uint8_t inBuf[inSize];
+bool inKnown = false;  // inWait has been decided for the source
+bool inWait = false;   // the source may block (pipe, terminal): wait with poll
+
+// One buffer per stream. Only the stream written last may hold bytes: the
+// other is flushed before a line goes to this one, which keeps the order of
+// lines across the two streams as if nothing were buffered.
+constexpr uint32_t outSize = 1u << 16;
+struct TBuf {
+  char data[outSize];
+  uint32_t used;
+  int fd;
+};
+TBuf bufs[2];
+TStream cur = stdOut;
+
+volatile sig_atomic_t pending = 0;  // posted event + 1; 0 when none
+int wakeRd = -1;
+int wakeWr = -1;
+void (*watcher)(uint32_t) = nullptr;
+bool delivering = false;
+
+const char digits[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+void Drain() {
+  char tmp[64];
+  while (read(wakeRd, tmp, sizeof tmp) > 0) {
+  }
+}
+
+// Hands a posted event to the watcher; runs only between lines.
+void Deliver() {
+  if (delivering || pending == 0) return;
+  const uint32_t ev = uint32_t(pending - 1);
+  pending = 0;
+  if (wakeRd >= 0) Drain();
+  if (watcher != nullptr) {
+    delivering = true;
+    watcher(ev);
+    delivering = false;
+  }
+}
+
+void WriteRaw(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    const ssize_t k = write(fd, p, n);
+    if (k > 0) {
+      p += k;
+      n -= size_t(k);
+    } else if (k < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return;
+    }
+  }
+}
+
+// A stream could not be written: the run fails. Standard error still gets
+// the report when only standard output broke.
+[[noreturn]] void Failed(TBuf& b) {
+  if (&b == &bufs[stdOut]) {
+    static const char msg[] = "tov: Write error.\r\n";
+    WriteRaw(bufs[stdErr].fd, msg, sizeof msg - 1);
+  }
+  _exit(9);
+}
+
+void FlushBuf(TBuf& b) {
+  uint32_t off = 0;
+  while (off < b.used) {
+    const ssize_t n = write(b.fd, b.data + off, b.used - off);
+    if (n > 0) {
+      off += uint32_t(n);
+    } else if (n < 0 && errno == EINTR) {
+      if (pending != 0 && !delivering) {
+        // keep what is still unwritten in front, so that the event's own
+        // output comes after it
+        memmove(b.data, b.data + off, b.used - off);
+        b.used -= off;
+        off = 0;
+        Deliver();
+      }
+    } else {
+      Failed(b);
+    }
+  }
+  b.used = 0;
+}
+
+char* CardBack(char* e, uint32_t x) {
+  while (x >= 100) {
+    const uint32_t r = x % 100;
+    x /= 100;
+    e -= 2;
+    memcpy(e, digits + 2 * r, 2);
+  }
+  if (x >= 10) {
+    e -= 2;
+    memcpy(e, digits + 2 * x, 2);
+  } else {
+    *--e = char('0' + x);
+  }
+  return e;
+}
+
+char* Right(char* p, const char* q, const char* e, uint32_t w) {
+  const uint32_t n = uint32_t(e - q);
+  if (n < w) {
+    memset(p, ' ', w - n);
+    p += w - n;
+  }
+  memcpy(p, q, n);
+  return p + n;
+}
+
+}  // namespace
+
+TOpen Open(const char* name, TFile& f) {
+  struct stat st;
+  if (stat(name, &st) != 0) return errno == EACCES ? opUnreadable : opMissing;
+  if (S_ISDIR(st.st_mode)) return opUnreadable;
+  for (;;) {
+    const int fd = open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+      f = fd;
+      return opOk;
+    }
+    if (errno != EINTR) return opUnreadable;
+    Deliver();  // opening a pipe waits for its writer
+  }
+}
+
+int Refill(TFile f) {
+  if (!inKnown) {
+    struct stat st;
+    inWait = fstat(f, &st) != 0 || !S_ISREG(st.st_mode);
+    inKnown = true;
+  }
+  for (;;) {
+    Deliver();
+    if (inWait && wakeRd >= 0) {
+      // wait for input or for an event, whichever comes first
+      pollfd p[2] = {{f, POLLIN, 0}, {wakeRd, POLLIN, 0}};
+      if (poll(p, 2, -1) < 0) continue;
+      if (p[1].revents != 0 && p[0].revents == 0) {
+        if (pending == 0) Drain();
+        continue;
+      }
+    }
+    const ssize_t n = read(f, inBuf, inSize);
+    if (n > 0) {
+      inCur = inBuf + 1;
+      inEnd = inBuf + n;
+      return inBuf[0];
+    }
+    if (n == 0) return eof;
+    if (errno != EINTR) return err;
+  }
+}
+
+char* Begin(TStream s) {
+  TBuf& b = bufs[s];
+  if (s != cur) {
+    FlushBuf(bufs[cur]);
+    cur = s;
+  }
+  if (b.used + lineMax + 2 > outSize) FlushBuf(b);
+  return b.data + b.used;
+}
+
+void End(TStream s, char* p) {
+  p[0] = '\r';
+  p[1] = '\n';
+  bufs[s].used = uint32_t(p + 2 - bufs[s].data);
+  if (pending != 0) Deliver();
+}
+
+void Line(TStream s, const char* text) { End(s, Str(Begin(s), text)); }
+
+char* Str(char* p, const char* s) {
+  const size_t n = strlen(s);
+  memcpy(p, s, n);
+  return p + n;
+}
+
+char* Mem(char* p, const char* s, uint32_t n) {
+  memcpy(p, s, n);
+  return p + n;
+}
+
+char* Card(char* p, uint32_t x) { return CardRight(p, x, 0); }
+
+char* Int(char* p, int32_t x) { return IntRight(p, x, 0); }
+
+char* CardRight(char* p, uint32_t x, uint32_t w) {
+  char tmp[12];
+  char* const e = tmp + sizeof tmp;
+  return Right(p, CardBack(e, x), e, w);
+}
+
+char* IntRight(char* p, int32_t x, uint32_t w) {
+  char tmp[12];
+  char* const e = tmp + sizeof tmp;
+  char* q;
+  if (x < 0) {
+    q = CardBack(e, 0u - uint32_t(x));
+    *--q = '-';
+  } else {
+    q = CardBack(e, uint32_t(x));
+  }
+  return Right(p, q, e, w);
+}
+
+void Flush() { FlushBuf(bufs[cur]); }
+
+void Exit(int status) {
+  Deliver();
+  FlushBuf(bufs[cur]);
+  _exit(status);
+}
+
+void Post(uint32_t ev) {
+  const int saved = errno;
+  pending = sig_atomic_t(ev + 1);
+  if (wakeWr >= 0) {
+    const char b = 1;
+    (void)!write(wakeWr, &b, 1);
+  }
+  errno = saved;
+}
+
+bool Watch(void (*deliver)(uint32_t ev)) {
+  int fds[2];
+  if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+  wakeRd = fds[0];
+  wakeWr = fds[1];
+  watcher = deliver;
+  return true;
+}
+
+void Init() {
+  // A closed standard stream is taken by /dev/null opened the wrong way round,
+  // so that using it fails as a closed stream would, and no file opened later
+  // can take its number and receive the listing by mistake.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      if (open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY) != fd) _exit(9);
+    }
+  }
+  // A closed pipe is a write error that is reported, not a silent death.
+  signal(SIGPIPE, SIG_IGN);
+  bufs[stdOut].fd = 1;
+  bufs[stdErr].fd = 2;
+  bufs[stdOut].used = 0;
+  bufs[stdErr].used = 0;
+  cur = stdOut;
+  stdIn = 0;
+}
+
+}  // namespace Fio

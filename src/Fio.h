@@ -1,0 +1,74 @@
+// Fio: the file and console layer. The only module that talks to the operating
+// system for bytes in and out; every other module reads its source and writes
+// its lines through here, and ends the process through Exit.
+#pragma once
+#include <cstdint>
+
+namespace Fio {
+
+// ---- Source input -------------------------------------------------------
+
+using TFile = int;  // an open input, as the system numbers it
+
+constexpr int eof = -1;  // Get: the input has ended
+constexpr int err = -2;  // Get: the system refused to read
+
+extern TFile stdIn;
+
+enum TOpen : uint8_t { opOk, opMissing, opUnreadable };
+
+// Opens the named file as a source; opMissing when no such file exists,
+// opUnreadable when it exists but cannot be read as text (a directory).
+TOpen Open(const char* name, TFile& f);
+
+// Fast path of Get, kept visible so that a byte costs no call.
+extern const uint8_t* inCur;
+extern const uint8_t* inEnd;
+int Refill(TFile f);
+
+// The next byte of f (0 to 255), eof or err. One source is read per run.
+inline int Get(TFile f) { return inCur != inEnd ? *inCur++ : Refill(f); }
+
+// ---- Text output ----------------------------------------------------------
+
+enum TStream : uint8_t { stdOut, stdErr };
+
+constexpr uint32_t lineMax = 512;  // room that Begin guarantees for one line
+
+// A line is built in place: Begin gives room for lineMax bytes in the stream's
+// buffer, the caller stores its text and hands the end to End, which adds the
+// line end. The line becomes visible (and may be flushed) only then.
+char* Begin(TStream s);
+void End(TStream s, char* p);
+
+// Writes the text s as one line.
+void Line(TStream s, const char* text);
+
+// Pieces for building lines; each returns the end of what it stored.
+char* Str(char* p, const char* s);
+char* Mem(char* p, const char* s, uint32_t n);
+char* Card(char* p, uint32_t x);  // decimal, no padding
+char* Int(char* p, int32_t x);    // decimal with "-" when negative
+// x right-aligned in a field of w blanks; a wider number is written whole.
+char* IntRight(char* p, int32_t x, uint32_t w);
+char* CardRight(char* p, uint32_t x, uint32_t w);
+
+// Writes out what is buffered (tests use it before they read a stream).
+void Flush();
+
+// Writes out everything and ends the process with the status (0 or 9).
+[[noreturn]] void Exit(int status);
+
+// ---- Hand-over of asynchronous events -------------------------------------
+
+// Post may be called from a signal handler (it is async-signal-safe): the event
+// is delivered to the watcher at the next safe point of the main thread (a line
+// end, an input or output wait), never in the middle of a line.
+void Post(uint32_t ev);
+
+// Installs the watcher; false when the wake-up channel cannot be made.
+bool Watch(void (*deliver)(uint32_t ev));
+
+void Init();
+
+}  // namespace Fio

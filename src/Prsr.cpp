@@ -1,0 +1,402 @@
+#include "Prsr.h"
+
+#include <cstdint>
+
+#include "Fio.h"
+#include "Gen.h"
+#include "Scnr.h"
+
+namespace Prsr {
+
+namespace {
+
+using Gen::TItemDesc;
+using Scnr::TSymbol;
+
+enum TClass : uint8_t { cConst, cVar, cType };
+
+struct TObjDesc {
+  uint32_t id;  // the name's handle in the scanner's identifier store
+  Gen::TType typ;
+  TClass cls;
+  union {
+    int32_t val;   // cConst
+    uint32_t idx;  // cVar: the variable's cell
+  };
+};
+
+constexpr uint32_t objMax = 32;
+constexpr uint32_t depthMax = 1000;  // nesting of factors and statement sequences
+
+TObjDesc objs[objMax];
+uint32_t cnt;    // entries in use; the one at cnt may be half written
+uint32_t idx;    // the cell of the next variable
+uint32_t depth;  // current nesting, so that no source can exhaust the stack
+
+[[noreturn]] void Err(const char* s) {
+  char* p = Fio::Begin(Fio::stdErr);
+  p = Fio::Str(p, "Prsr (");
+  p = Fio::Card(p, Scnr::pos.l);
+  *p++ = ',';
+  p = Fio::Card(p, Scnr::pos.c);
+  p = Fio::Str(p, "): ");
+  p = Fio::Str(p, s);
+  *p++ = '.';
+  Fio::End(Fio::stdErr, p);
+  Fio::Exit(9);
+}
+
+void Enter() {
+  if (depth == depthMax) Err("Nesting too deep");
+  ++depth;
+}
+
+void Leave() { --depth; }
+
+bool Is(TSymbol lo, TSymbol hi) { return Scnr::sym >= lo && Scnr::sym <= hi; }
+
+// The table index of the current identifier, or cnt when it is not declared.
+uint32_t Find() {
+  uint32_t i = 0;
+  while (i < cnt && Scnr::Diff(objs[i].id, Scnr::id) != 0) ++i;
+  return i;
+}
+
+void MkItem(TItemDesc& x, const TObjDesc& o) {
+  x.t = o.typ;
+  switch (o.cls) {
+    case cConst:
+      x.m = Gen::mConst;
+      x.v = o.val;
+      break;
+    case cVar:
+      x.m = Gen::mVar;
+      x.i = o.idx;
+      break;
+    default: Err("Neither constant nor variable");
+  }
+}
+
+void MkConstItem(TItemDesc& x, Gen::TType t, int32_t v) {
+  x.t = t;
+  x.m = Gen::mConst;
+  x.v = v;
+}
+
+void ChkBool(const TItemDesc& x) {
+  if (x.t != Gen::tBool) Err("Operand not boolean");
+}
+
+void ChkInt(const TItemDesc& x) {
+  if (x.t != Gen::tInt) Err("Operand not integer");
+}
+
+void ChkCompat(const TItemDesc& x, const TItemDesc& y) {
+  if (x.t != y.t) Err("Incompatible types");
+}
+
+void Expression(TItemDesc& x);
+
+// Factor = number | ident | "(" Expression ")" | "~" Factor .
+void Factor(TItemDesc& x) {
+  Enter();
+  switch (Scnr::sym) {
+    case Scnr::sNum:
+      if (Scnr::num > 2147483647u) Err("Number too large");
+      MkConstItem(x, Gen::tInt, int32_t(Scnr::num));
+      Scnr::Read();
+      break;
+    case Scnr::sId: {
+      const uint32_t i = Find();
+      if (i >= cnt) Err("Identifier undeclared");
+      MkItem(x, objs[i]);
+      Scnr::Read();
+      break;
+    }
+    case Scnr::sLPar:
+      Scnr::Read();
+      Expression(x);
+      if (Scnr::sym != Scnr::sRPar) Err("Expected operator or \")\"");
+      Scnr::Read();
+      break;
+    case Scnr::sNot:
+      Scnr::Read();
+      Factor(x);
+      ChkBool(x);
+      Gen::Op1(Scnr::sNot, x);
+      break;
+    default: Err("Expected factor");
+  }
+  Leave();
+}
+
+// Term = Factor { ("*" | "/" | "&") Factor } .
+void Term(TItemDesc& x) {
+  TItemDesc y;
+  Factor(x);
+  while (Is(Scnr::sMul, Scnr::sAnd)) {
+    if (Scnr::sym == Scnr::sAnd) {
+      ChkBool(x);
+      Gen::Op1(Scnr::sAnd, x);
+    } else {
+      ChkInt(x);
+    }
+    const TSymbol op = Scnr::sym;
+    Scnr::Read();
+    Factor(y);
+    ChkCompat(x, y);
+    Gen::Op2(op, x, y);
+  }
+}
+
+// SimpleExpr = ["+" | "-"] Term { ("+" | "-" | "|") Term } .
+// A leading sign applies to the whole first term.
+void SimpleExpr(TItemDesc& x) {
+  TItemDesc y;
+  if (Scnr::sym == Scnr::sPlus) {
+    Scnr::Read();
+    Term(x);
+    ChkInt(x);
+  } else if (Scnr::sym == Scnr::sMinus) {
+    Scnr::Read();
+    Term(x);
+    ChkInt(x);
+    Gen::Op1(Scnr::sMinus, x);
+  } else {
+    Term(x);
+  }
+  while (Is(Scnr::sPlus, Scnr::sOr)) {
+    if (Scnr::sym == Scnr::sOr) {
+      ChkBool(x);
+      Gen::Op1(Scnr::sOr, x);
+    } else {
+      ChkInt(x);
+    }
+    const TSymbol op = Scnr::sym;
+    Scnr::Read();
+    Term(y);
+    ChkCompat(x, y);
+    Gen::Op2(op, x, y);
+  }
+}
+
+// Expression = SimpleExpr [ relation SimpleExpr ] .
+void Expression(TItemDesc& x) {
+  SimpleExpr(x);
+  if (Is(Scnr::sEql, Scnr::sGeq)) {
+    TItemDesc y;
+    const TSymbol rel = Scnr::sym;
+    Gen::Op1(rel, x);
+    Scnr::Read();
+    SimpleExpr(y);
+    ChkCompat(x, y);
+    Gen::Op2(rel, x, y);
+    x.t = Gen::tBool;
+  }
+}
+
+void StatementSequence();
+
+// assignment = ident ":=" Expression .
+void Assignment() {
+  TItemDesc x, y;
+  const uint32_t i = Find();
+  if (i >= cnt) Err("Identifier undeclared");
+  if (objs[i].cls != cVar) Err("Not a variable");
+  MkItem(x, objs[i]);
+  Scnr::Read();
+  if (Scnr::sym != Scnr::sBec) Err("Expected \":=\"");
+  Scnr::Read();
+  Expression(y);
+  ChkCompat(x, y);
+  Gen::Asg(x, y);
+}
+
+// Condition = Expression, of type BOOLEAN.
+void Condition(TItemDesc& x) {
+  Expression(x);
+  ChkBool(x);
+}
+
+void Expect(TSymbol s, const char* msg) {
+  if (Scnr::sym != s) Err(msg);
+  Scnr::Read();
+}
+
+// IfStatement = "IF" Expression "THEN" StatementSequence
+//   { "ELSIF" Expression "THEN" StatementSequence } [ "ELSE" StatementSequence ] "END" .
+// One chain l collects the jumps that end the branches; it is resolved once, at END.
+void IfStatement() {
+  TItemDesc x;
+  uint32_t l;
+  Scnr::Read();
+  Condition(x);
+  Gen::JmpFalse(x);
+  Expect(Scnr::sThen, "Expected \"THEN\"");
+  StatementSequence();
+  Gen::Init(l);
+  while (Scnr::sym == Scnr::sElsif) {
+    Scnr::Read();
+    Gen::Jmp(l);
+    Gen::FixFalse(x);
+    Condition(x);
+    Gen::JmpFalse(x);
+    Expect(Scnr::sThen, "Expected \"THEN\"");
+    StatementSequence();
+  }
+  if (Scnr::sym == Scnr::sElse) {
+    Scnr::Read();
+    Gen::Jmp(l);
+    Gen::FixFalse(x);
+    StatementSequence();
+  } else {
+    Gen::FixFalse(x);
+  }
+  Gen::Fixup(l);
+  Expect(Scnr::sEnd, "Expected \"END\"");
+}
+
+// WhileStatement = "WHILE" Expression "DO" StatementSequence "END" .
+void WhileStatement() {
+  TItemDesc x;
+  uint32_t l;
+  Scnr::Read();
+  Gen::Label(l);
+  Condition(x);
+  Expect(Scnr::sDo, "Expected \"DO\"");
+  Gen::JmpFalse(x);
+  StatementSequence();
+  Gen::Jmp(l);
+  Gen::FixFalse(x);
+  Expect(Scnr::sEnd, "Expected \"END\"");
+}
+
+// RepeatStatement = "REPEAT" StatementSequence "UNTIL" Expression .
+void RepeatStatement() {
+  TItemDesc x;
+  uint32_t l;
+  Scnr::Read();
+  Gen::Label(l);
+  StatementSequence();
+  Expect(Scnr::sUntil, "Expected \"UNTIL\"");
+  Condition(x);
+  Gen::JmpFalseBwd(l, x);
+}
+
+// WriteStatement = "WRITE" Expression .
+void WriteStatement() {
+  TItemDesc x;
+  Scnr::Read();
+  Expression(x);
+  Gen::Wrt(x);
+}
+
+// Statement = [ assignment | IfStatement | WhileStatement | RepeatStatement
+//   | WriteStatement ] .
+void Statement() {
+  switch (Scnr::sym) {
+    case Scnr::sId: Assignment(); break;
+    case Scnr::sWrt: WriteStatement(); break;
+    case Scnr::sRepeat: RepeatStatement(); break;
+    case Scnr::sIf: IfStatement(); break;
+    case Scnr::sWhile: WhileStatement(); break;
+    default: break;  // the empty statement: the enclosing construct tests the token
+  }
+}
+
+// StatementSequence = Statement { ";" Statement } .
+void StatementSequence() {
+  Enter();
+  Statement();
+  while (Scnr::sym == Scnr::sSemi) {
+    Scnr::Read();
+    Statement();
+  }
+  Leave();
+}
+
+// ConstDeclaration = ident "=" Expression ";" .
+void ConstDeclaration() {
+  const uint32_t i = Find();
+  if (i < cnt) Err("Identifier redeclared");
+  if (cnt >= objMax) Err("Too many identifiers");
+  objs[i].id = Scnr::id;
+  objs[i].cls = cConst;
+  Scnr::KeepId();
+  Scnr::Read();
+  Expect(Scnr::sEql, "Expected \"=\"");
+  TItemDesc x;
+  Expression(x);
+  if (x.m != Gen::mConst) Err("Expression not constant");
+  objs[i].typ = x.t;
+  objs[i].val = x.v;
+  ++cnt;  // only now visible: a constant cannot refer to itself
+  Expect(Scnr::sSemi, "Expected \";\"");
+}
+
+// VarDeclaration = ident ":" ident ";" .
+void VarDeclaration() {
+  const uint32_t i = Find();
+  if (i < cnt) Err("Identifier redeclared");
+  if (cnt >= objMax) Err("Too many identifiers");
+  objs[i].id = Scnr::id;
+  objs[i].cls = cVar;
+  Scnr::KeepId();
+  Scnr::Read();
+  Expect(Scnr::sCol, "Expected \":\"");
+  if (Scnr::sym != Scnr::sId) Err("Expected identifier");
+  const uint32_t j = Find();
+  if (j >= cnt) Err("Identifier undeclared");
+  if (objs[j].cls != cType) Err("Not a type");
+  objs[i].typ = objs[j].typ;
+  objs[i].idx = idx;
+  ++cnt;
+  ++idx;
+  Scnr::Read();
+  Expect(Scnr::sSemi, "Expected \";\"");
+}
+
+void Predeclare(const char* name, TClass cls, Gen::TType typ, int32_t val) {
+  Scnr::Put(name);
+  objs[cnt].id = Scnr::id;
+  objs[cnt].typ = typ;
+  objs[cnt].cls = cls;
+  objs[cnt].val = val;
+  Scnr::KeepId();
+  ++cnt;
+}
+
+}  // namespace
+
+// program = [ "CONST" { ConstDeclaration } ] [ "VAR" { VarDeclaration } ]
+//   "BEGIN" StatementSequence "END" "." .
+void Run() {
+  Scnr::Read();
+  if (Scnr::sym == Scnr::sConst) {
+    Scnr::Read();
+    while (Scnr::sym == Scnr::sId) ConstDeclaration();
+  }
+  if (Scnr::sym == Scnr::sVar) {
+    Scnr::Read();
+    while (Scnr::sym == Scnr::sId) VarDeclaration();
+  }
+  Expect(Scnr::sBeg, "Expected \"BEGIN\"");
+  StatementSequence();
+  if (Scnr::sym != Scnr::sEnd) Err("\"BEGIN\" requires \"END\"");
+  Scnr::Read();
+  // nothing after the final "." is read
+  if (Scnr::sym != Scnr::sDot) Err("Expected \";\" or \".\"");
+  Gen::Hlt();
+}
+
+void Init() {
+  cnt = 0;
+  idx = 0;
+  depth = 0;
+  Predeclare("FALSE", cConst, Gen::tBool, 0);
+  Predeclare("TRUE", cConst, Gen::tBool, 1);
+  Predeclare("BOOLEAN", cType, Gen::tBool, 0);
+  Predeclare("INTEGER", cType, Gen::tInt, 0);
+}
+
+}  // namespace Prsr

@@ -1,0 +1,268 @@
+#include "Scnr.h"
+
+namespace Scnr {
+
+Fio::TFile src;
+TSymbol sym;
+uint32_t num;
+uint32_t id;
+TPosDesc pos;
+
+namespace {
+
+constexpr uint8_t eot = 0x1A;  // the look-ahead once the input has ended
+constexpr uint32_t bufSize = 1024;
+constexpr uint32_t wordMax = 254;  // the size byte holds the length + 1
+constexpr uint32_t kwMax = 20;
+
+struct TKwDesc {
+  TSymbol sym;
+  uint32_t id;
+};
+
+uint8_t chr;   // the next source byte not yet consumed
+TPosDesc chp;  // its position
+uint8_t buf[bufSize];
+uint32_t len;  // just past the entry written last
+TKwDesc kwt[kwMax];
+uint32_t kwc;
+
+[[noreturn]] void Err(const char* s) {
+  char* p = Fio::Begin(Fio::stdErr);
+  p = Fio::Str(p, "Scnr (");
+  p = Fio::Card(p, pos.l);
+  *p++ = ',';
+  p = Fio::Card(p, pos.c);
+  p = Fio::Str(p, "): ");
+  p = Fio::Str(p, s);
+  *p++ = '.';
+  Fio::End(Fio::stdErr, p);
+  Fio::Exit(9);
+}
+
+// Consumes the look-ahead. Once the input has ended it stays ended and the
+// position no longer moves; a byte 1AH ends it too.
+inline void Get() {
+  if (chr == eot) return;
+  if (chr == '\n') {
+    ++chp.l;
+    chp.c = 1;
+  } else {
+    ++chp.c;
+  }
+  const int b = Fio::Get(src);
+  if (b >= 0) {
+    chr = uint8_t(b);
+  } else if (b == Fio::eof) {
+    chr = eot;
+  } else {
+    Err("Read error");  // never taken for the end: that would compile half a program
+  }
+}
+
+inline bool Digit() { return chr >= '0' && chr <= '9'; }
+inline bool Letter() { return (chr >= 'A' && chr <= 'Z') || (chr >= 'a' && chr <= 'z'); }
+inline bool Alpha() { return Digit() || Letter(); }
+
+// A number runs on over letters and digits alike; a letter makes it invalid.
+void Number() {
+  sym = sNum;
+  num = 0;
+  do {
+    if (!Digit()) Err("Invalid number");
+    const uint32_t d = uint32_t(chr - '0');
+    if (num > (4294967295u - d) / 10) Err("Number too large");
+    num = num * 10 + d;
+    Get();
+  } while (Alpha());
+}
+
+void Id() {
+  sym = sId;
+  uint32_t k = id + 1;
+  do {
+    if (k >= bufSize) Err("Buffer full");
+    if (k - id > wordMax) Err("Identifier too long");
+    buf[k] = chr;
+    ++k;
+    len = k;
+    Get();
+  } while (Alpha());
+  buf[id] = uint8_t(len - id);
+  // The keyword table is in ascending Diff order, so a binary search finds
+  // the lowest keyword not below the word.
+  uint32_t lo = 0, hi = kwc;
+  while (lo < hi) {
+    const uint32_t m = (lo + hi) / 2;
+    if (Diff(id, kwt[m].id) > 0) {
+      lo = m + 1;
+    } else {
+      hi = m;
+    }
+  }
+  if (lo < kwc && Diff(id, kwt[lo].id) == 0) sym = kwt[lo].sym;
+}
+
+// Entered with "(" consumed and "*" ahead; comments nest.
+void Comment() {
+  Get();
+  uint32_t level = 1;
+  while (level > 0) {
+    switch (chr) {
+      case eot: Err("Unterminated comment (start pos)");
+      case '(':
+        Get();
+        if (chr == '*') {
+          ++level;
+          Get();
+        }
+        break;
+      case '*':
+        Get();
+        if (chr == ')') {
+          --level;
+          Get();
+        }
+        break;
+      default: Get();
+    }
+  }
+}
+
+void PutKw(TSymbol s, const char* text) {
+  if (kwc >= kwMax) Err("Bug: Too many keywords");
+  kwt[kwc].sym = s;
+  kwt[kwc].id = id;
+  ++kwc;
+  Put(text);
+  KeepId();
+}
+
+// The token of a character that stands for itself.
+TSymbol Single(uint8_t c) {
+  switch (c) {
+    case '#': return sNeq;
+    case '&': return sAnd;
+    case ')': return sRPar;
+    case '*': return sMul;
+    case '+': return sPlus;
+    case '-': return sMinus;
+    case '.': return sDot;
+    case '/': return sDiv;
+    case ';': return sSemi;
+    case '=': return sEql;
+    case '|': return sOr;
+    case '~': return sNot;
+    default: return sNull;
+  }
+}
+
+}  // namespace
+
+void Read() {
+  for (;;) {
+    // control characters, the blank, DEL and every byte above 7FH are white space
+    while ((chr <= ' ' && chr != eot) || chr >= 0x7F) Get();
+    pos = chp;
+    switch (chr) {
+      case eot: sym = sEOF; return;
+      case ':':
+        Get();
+        if (chr == '=') {
+          sym = sBec;
+          Get();
+        } else {
+          sym = sCol;
+        }
+        return;
+      case '<':
+        Get();
+        if (chr == '=') {
+          sym = sLeq;
+          Get();
+        } else if (chr == '>') {
+          sym = sNeq;
+          Get();
+        } else {
+          sym = sLss;
+        }
+        return;
+      case '>':
+        Get();
+        if (chr == '=') {
+          sym = sGeq;
+          Get();
+        } else {
+          sym = sGtr;
+        }
+        return;
+      case '(':
+        Get();
+        if (chr == '*') {
+          Comment();
+          continue;
+        }
+        sym = sLPar;
+        return;
+      default:
+        if (Letter()) {
+          Id();
+        } else if (Digit()) {
+          Number();
+        } else {
+          sym = Single(chr);
+          if (sym == sNull) Err("Invalid character");
+          Get();
+        }
+        return;
+    }
+  }
+}
+
+void Put(const char* s) {
+  uint32_t k = id + 1;
+  for (; *s != 0; ++s) {
+    if (k >= bufSize) Err("Buffer full");
+    buf[k] = uint8_t(*s);
+    ++k;
+    len = k;
+  }
+  buf[id] = uint8_t(len - id);
+}
+
+void KeepId() { id = len; }
+
+int32_t Diff(uint32_t i, uint32_t j) {
+  const uint32_t n = buf[i];
+  for (uint32_t k = 0; k < n; ++k) {
+    if (buf[i + k] != buf[j + k]) return int32_t(buf[i + k]) - int32_t(buf[j + k]);
+  }
+  return 0;
+}
+
+void Init() {
+  pos = chp = TPosDesc{0, 0};
+  buf[0] = 0;
+  src = Fio::stdIn;
+  sym = sNull;
+  num = 0;
+  id = 0;
+  chr = '\n';
+  len = 0;
+  kwc = 0;
+  PutKw(sDo, "DO");
+  PutKw(sIf, "IF");
+  PutKw(sEnd, "END");
+  PutKw(sVar, "VAR");
+  PutKw(sElse, "ELSE");
+  PutKw(sThen, "THEN");
+  PutKw(sBeg, "BEGIN");
+  PutKw(sConst, "CONST");
+  PutKw(sElsif, "ELSIF");
+  PutKw(sUntil, "UNTIL");
+  PutKw(sWhile, "WHILE");
+  PutKw(sWrt, "WRITE");
+  PutKw(sRepeat, "REPEAT");
+}
+
+}  // namespace Scnr

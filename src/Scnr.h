@@ -1,0 +1,43 @@
+// Scnr: the scanner. Turns the source bytes into tokens with their positions
+// and keeps the texts of identifiers in a fixed identifier store.
+#pragma once
+#include <cstdint>
+
+#include "Fio.h"
+
+namespace Scnr {
+
+// The values are part of the interface: the parser tests ranges of them
+// (sMul..sAnd, sPlus..sOr, sEql..sGeq) and the code generator takes
+// operators as these values.
+enum TSymbol : uint8_t {
+  sNull, sNum, sId, sCol, sBec, sLPar, sNot, sMul, sDiv, sAnd, sPlus, sMinus,
+  sOr, sEql, sNeq, sLss, sLeq, sGtr, sGeq, sRPar, sSemi, sDot, sConst, sVar,
+  sBeg, sEnd, sWrt, sRepeat, sUntil, sIf, sThen, sElse, sElsif, sWhile, sDo,
+  sEOF
+};
+
+// A source position, counted from 1; (0, 0) before the first character.
+struct TPosDesc {
+  uint32_t l;
+  uint32_t c;
+};
+
+extern Fio::TFile src;  // where the source bytes come from
+extern TSymbol sym;     // the current token
+extern uint32_t num;    // its value when it is sNum
+extern uint32_t id;     // the handle of the current word; where the next one goes
+extern TPosDesc pos;    // the position of the current token's first character
+
+// Advances to the next token.
+void Read();
+// Enters the text s as the current entry at id, like a word just read.
+void Put(const char* s);
+// Keeps the current entry: later words go after it.
+void KeepId();
+// Compares the entries i and j: 0 for the same text, else the sign of their order.
+int32_t Diff(uint32_t i, uint32_t j);
+
+void Init();
+
+}  // namespace Scnr
