@@ -101,9 +101,9 @@ void ChkAdr() {
 }
 
 // Execution never goes on with a wrapped value.
-int32_t Checked(bool overflow, int32_t r) {
+void Checked(bool overflow, const int32_t& r) {
   if (overflow) Err("Arithmetic overflow");
-  return r;
+  Push(r);
 }
 
 // Floored division by a positive divisor d of n.
@@ -160,22 +160,22 @@ void Operate() {
     case Comp0::oWrC: Fio::Line(Fio::stdOut, strs[cond]); break;
     case Comp0::oNeg:
       x = Pop();
-      Push(Checked(__builtin_sub_overflow(0, x, &r), r));
+      Checked(__builtin_sub_overflow(0, x, &r), r);
       break;
     case Comp0::oAdd:
       y = Pop();
       x = Pop();
-      Push(Checked(__builtin_add_overflow(x, y, &r), r));
+      Checked(__builtin_add_overflow(x, y, &r), r);
       break;
     case Comp0::oSub:
       y = Pop();
       x = Pop();
-      Push(Checked(__builtin_sub_overflow(x, y, &r), r));
+      Checked(__builtin_sub_overflow(x, y, &r), r);
       break;
     case Comp0::oMul:
       y = Pop();
       x = Pop();
-      Push(Checked(__builtin_mul_overflow(x, y, &r), r));
+      Checked(__builtin_mul_overflow(x, y, &r), r);
       break;
     case Comp0::oDiv:
       y = Pop();
@@ -185,7 +185,7 @@ void Operate() {
     case Comp0::oBus:
       y = Pop();
       x = Pop();
-      Push(Checked(__builtin_sub_overflow(y, x, &r), r));
+      Checked(__builtin_sub_overflow(y, x, &r), r);
       break;
     case Comp0::oVid:
       y = Pop();
@@ -279,7 +279,13 @@ void List() {
 
 void Exec() {
   pc = 0;
+#ifdef TOV_FUZZ_STEPS
+  // the fuzzing harness bounds programs that loop by design
+  for (uint32_t steps = 0; pc < len; ++steps) {
+    if (steps == TOV_FUZZ_STEPS) Fio::Exit(0);
+#else
   while (pc < len) {
+#endif
     FetchCmd();
     Dbg();
     ExecCmd();

@@ -235,9 +235,16 @@ char* IntRight(char* p, int32_t x, uint32_t w) {
 
 void Flush() { FlushBuf(bufs[cur]); }
 
+#ifdef TOV_FUZZ
+void (*exitHook)(int status) = nullptr;
+#endif
+
 void Exit(int status) {
   Deliver();
   FlushBuf(bufs[cur]);
+#ifdef TOV_FUZZ
+  if (exitHook != nullptr) exitHook(status);
+#endif
   _exit(status);
 }
 
@@ -277,6 +284,8 @@ void Init() {
   bufs[stdErr].used = 0;
   cur = stdOut;
   stdIn = 0;
+  inCur = inEnd = nullptr;
+  inKnown = false;
 }
 
 }  // namespace Fio

@@ -59,6 +59,12 @@ void Flush();
 // Writes out everything and ends the process with the status (0 or 9).
 [[noreturn]] void Exit(int status);
 
+#ifdef TOV_FUZZ
+// The fuzzing harness runs many compilations in one process: it catches the
+// end of each run here (and must not return).
+extern void (*exitHook)(int status);
+#endif
+
 // ---- Hand-over of asynchronous events -------------------------------------
 
 // Post may be called from a signal handler (it is async-signal-safe): the event
