@@ -1,5 +1,6 @@
 #include "Comp.h"
 
+#include <bit>
 #include <cstring>
 
 #include "Comp0.h"
@@ -22,7 +23,7 @@ int32_t args[stackSize];
 uint32_t ac;
 int32_t vars[varCnt];
 bool cond;
-const char strs[2][6] = {"FALSE", "TRUE "};
+const char strs[2][8] = {"FALSE", "TRUE "};  // padded: the trace copies 8 bytes
 bool first;
 
 [[noreturn]] void Err(const char* s) {
@@ -45,39 +46,45 @@ bool first;
   Fio::Exit(9);
 }
 
-// Copies n bytes of the program at pc into x and advances pc.
-void FetchRead(void* x, uint32_t n) {
+// Makes sure n more bytes of the program lie at pc.
+inline void Need(uint32_t n) {
   if (pc + n > len) Err("Bug: End of program");
-  memcpy(x, prg + pc, n);
-  pc += n;
 }
 
-uint32_t Word() {
-  uint8_t b[4];
-  FetchRead(b, 4);
-  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+// Operands are stored least significant byte first.
+inline uint32_t Word(uint32_t at) {
+  if constexpr (std::endian::native == std::endian::little) {
+    uint32_t w;
+    memcpy(&w, prg + at, 4);
+    return w;
+  } else {
+    return uint32_t(prg[at]) | uint32_t(prg[at + 1]) << 8 | uint32_t(prg[at + 2]) << 16 |
+           uint32_t(prg[at + 3]) << 24;
+  }
 }
 
-// Decodes the command at pc into cmd.
-void FetchCmd() {
+// Decodes the command at pc into cmd, afresh each time it runs.
+inline void FetchCmd() {
   pc0 = pc;
-  uint8_t f;
-  FetchRead(&f, 1);
+  Need(1);
+  const uint8_t f = prg[pc++];
   cmd.fct = Comp0::TFunction(f);
   switch (f) {
     case Comp0::fHlt: break;
-    case Comp0::fVal: cmd.val = int32_t(Word()); break;
-    case Comp0::fLod:
-    case Comp0::fSto: cmd.idx = Word(); break;
-    case Comp0::fOpr: {
-      uint8_t o;
-      FetchRead(&o, 1);
-      cmd.opr = Comp0::TOperation(o);
+    case Comp0::fOpr:
+      Need(1);
+      cmd.opr = Comp0::TOperation(prg[pc++]);
       break;
-    }
+    case Comp0::fVal:
+    case Comp0::fLod:
+    case Comp0::fSto:
     case Comp0::fJmp:
     case Comp0::fJpf:
-    case Comp0::fJpt: cmd.adr = Word(); break;
+    case Comp0::fJpt:
+      Need(4);
+      cmd.adr = Word(pc);  // the 4-byte operands share one place
+      pc += 4;
+      break;
     default: ErrCard("Invalid function", f);
   }
 }
@@ -115,37 +122,72 @@ int32_t Quot(int32_t n, int32_t d) {
   return q;
 }
 
-// The header comes with the first trace line; the line shows the state in
-// which the command starts.
-void Dbg() {
+// The fixed parts of a command's trace line, made the first time the command
+// runs: the store does not change while the program runs.
+struct TTrace {
+  char head[16];  // "Comp.Dbg: ", the address in 4 columns, ": "
+  char tail[32];  // ":  " and the command's text
+  uint32_t n;     // length of tail
+  bool made;
+};
+TTrace traces[prgSize];
+
+void MakeTrace(TTrace& t) {
   Comp0::TCmdStr text;
   const uint32_t n = Comp0::Convert(cmd, text);
+  char* p = Fio::Mem(t.head, "Comp.Dbg: ", 10);
+  p = Fio::CardRight(p, pc0, 4);
+  Fio::Mem(p, ": ", 2);
+  memset(t.tail, ' ', sizeof t.tail);
+  Fio::Mem(Fio::Mem(t.tail, ":  ", 3), text, n);
+  t.n = 3 + n;
+  t.made = true;
+}
+
+// Writes x right-aligned so that it ends just before e (blanks already there).
+inline void PutBack(char* e, int32_t x) {
+  static const char digits[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  uint32_t u = x < 0 ? 0u - uint32_t(x) : uint32_t(x);
+  while (u >= 100) {
+    const uint32_t r = u % 100;
+    u /= 100;
+    e -= 2;
+    e[0] = digits[2 * r];
+    e[1] = digits[2 * r + 1];
+  }
+  if (u >= 10) {
+    e -= 2;
+    e[0] = digits[2 * u];
+    e[1] = digits[2 * u + 1];
+  } else {
+    *--e = char('0' + u);
+  }
+  if (x < 0) *--e = '-';
+}
+
+// The trace line of cmd, showing the state in which it starts. Columns:
+// 1-10 "Comp.Dbg: ", 11-14 pc0, 15-16 ": ", 17-21 cond, 23-24 ac, 26-36 the
+// entry below the top, 38-48 the top, 49-51 ":  ", then the text.
+inline void Dbg() {
+  TTrace& t = traces[pc0];
+  if (!t.made) MakeTrace(t);  // converts before the header, as an unknown code must stop first
   if (first) {
     Fio::Line(Fio::stdErr, "Comp.Dbg:   pc  cond  ac       top-1         top");
     first = false;
   }
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Mem(p, "Comp.Dbg: ", 10);
-  p = Fio::CardRight(p, pc0, 4);
-  p = Fio::Mem(p, ": ", 2);
-  p = Fio::Mem(p, strs[cond], 5);
-  *p++ = ' ';
-  p = Fio::CardRight(p, ac, 2);
-  *p++ = ' ';
-  if (ac == 0) {
-    memset(p, ' ', 23);
-    p += 23;
-  } else if (ac == 1) {
-    memset(p, ' ', 12);
-    p = Fio::IntRight(p + 12, args[0], 11);
-  } else {
-    p = Fio::IntRight(p, args[ac - 2], 11);
-    *p++ = ' ';
-    p = Fio::IntRight(p, args[ac - 1], 11);
-  }
-  p = Fio::Mem(p, ":  ", 3);
-  p = Fio::Mem(p, text, n);
-  Fio::End(Fio::stdErr, p);
+  char* p = Fio::Begin(Fio::stdErr);  // room for lineMax bytes: the fixed copies fit
+  memcpy(p, t.head, 16);
+  memcpy(p + 16, strs[cond], 8);
+  memset(p + 21, ' ', 27);
+  p[22] = ac >= 10 ? char('0' + ac / 10) : ' ';
+  p[23] = char('0' + ac % 10);
+  if (ac >= 1) PutBack(p + 48, args[ac - 1]);
+  if (ac >= 2) PutBack(p + 36, args[ac - 2]);
+  memcpy(p + 48, t.tail, sizeof t.tail);
+  Fio::End(Fio::stdErr, p + 48 + t.n);
 }
 
 void WriteInt(int32_t x) {
@@ -296,6 +338,7 @@ void Init() {
   memset(prg, 0, sizeof prg);
   len = pos = pc = pc0 = 0;
   memset(&cmd, 0, sizeof cmd);
+  memset(traces, 0, sizeof traces);
   memset(args, 0, sizeof args);
   memset(vars, 0, sizeof vars);
   ac = 0;

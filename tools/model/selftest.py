@@ -261,7 +261,7 @@ def sequences():
     check("seq: if not", listing(decl % "IF ~(i < n) THEN i := 1 END")[:-1], lst(
         (0, "Lod 0"), (5, "Lod 1"), (10, "Lss"), (12, "Jpt 27"), (17, "Val 1"), (22, "Sto 0")))
     check("seq: repeat", listing(decl % "REPEAT i := 1 UNTIL i = 0")[:-1], lst(
-        (0, "Val 1"), (5, "Sto 0"), (10, "Lod 0"), (15, "Val 0"), (17, "Eql"), (19, "Jpf 0")))
+        (0, "Val 1"), (5, "Sto 0"), (10, "Lod 0"), (15, "Val 0"), (20, "Eql"), (22, "Jpf 0")))
     out, err, st = src(decl % "IF FALSE THEN i := 1 END")
     check("seq: if false store", split(out), lst((0, "Hlt")))
     check("seq: if false trace", err, lines(
@@ -283,7 +283,7 @@ def sequences():
     check("seq: elsif false", listing(
         decl % "IF b THEN i := 1 ELSIF FALSE THEN i := 2 ELSE i := 3 END")[:-1], lst(
         (0, "Lod 2"), (5, "Val 0"), (10, "Neq"), (12, "Jpf 32"), (17, "Val 1"),
-        (22, "Sto 0"), (27, "Jmp 47"), (32, "Val 3"), (37, "Sto 0"), (42, "Jmp 47")))
+        (22, "Sto 0"), (27, "Jmp 42"), (32, "Val 3"), (37, "Sto 0")))
 
     check("seq: k := i + 1", seq43("k := i + 1"), lst(
         (0, "Lod 0"), (5, "Val 1"), (10, "Add"), (12, "Sto 3")))
@@ -321,7 +321,7 @@ def sequences():
         "Gen.Dbg:   0    0: Val 0", "Gen.Dbg:   0    5: Sto 4", "Gen.Dbg:   0   10: Hlt"]))
     check("seq: TRUE & b", seq43("b := TRUE & b"), lst((0, "Lod 4"), (5, "Sto 4")))
     check("seq: constant right of &", seq43("b := (i > 0) & TRUE")[:8], lst(
-        (0, "Lod 0"), (5, "Val 0"), (10, "Gtr"), (12, "Jpf 34"), (17, "Val 1"),
+        (0, "Lod 0"), (5, "Val 0"), (10, "Gtr"), (12, "Jpf 44"), (17, "Val 1"),
         (22, "Val 0"), (27, "Neq"), (29, "Jpf 44")))
     check("seq: WRITE TRUE", seq43("WRITE TRUE"), lst(
         (0, "Val 1"), (5, "Val 0"), (10, "Neq"), (12, "WrC")))
@@ -411,7 +411,7 @@ def errors():
         ("BEGIN\x1a END.", 'Prsr (1,6): "BEGIN" requires "END".'),
         ("\tBEGIN ?", "Scnr (1,8): Invalid character."),
         ("BEGIN\n  x := 1 END.", "Prsr (2,3): Identifier undeclared."),
-        ("a\n\n  (* (* *)", "Scnr (3,3): Unterminated comment (start pos)."),
+        ("BEGIN\n\n  (* (* *)", "Scnr (3,3): Unterminated comment (start pos)."),
         ("BEGIN WRITE 4294967296 END.", "Scnr (1,13): Number too large."),
         ("BEGIN WRITE 4294967295 END.", "Prsr (1,13): Number too large."),
         ("BEGIN WRITE 2147483648 END.", "Prsr (1,13): Number too large."),
@@ -419,7 +419,7 @@ def errors():
         ("BEGIN WRITE 99999999999a END.", "Scnr (1,13): Number too large."),
         ("BEGIN WRITE 1a9999999999 END.", "Scnr (1,13): Invalid number."),
         ("BEGIN , END.", "Scnr (1,7): Invalid character."),
-        ("BEGIN x_ END.", "Scnr (1,8): Invalid character."),
+        ("BEGIN _ END.", "Scnr (1,7): Invalid character."),
         ("CONST VAR BEGIN BEGIN END END.", 'Prsr (1,17): "BEGIN" requires "END".'),
         ("CONST a = 1; CONST", 'Prsr (1,14): Expected "BEGIN".'),
         ("CONST a = a;", "Prsr (1,11): Identifier undeclared."),
@@ -435,18 +435,18 @@ def errors():
         ("VAR x: INTEGER; BEGIN x := INTEGER END.", "Prsr (1,28): Neither constant nor variable."),
         ("VAR x: INTEGER; BEGIN x := TRUE + 1 END.", "Prsr (1,33): Operand not integer."),
         ("VAR x: INTEGER; BEGIN x := 1 + TRUE END.", "Prsr (1,37): Incompatible types."),
-        ("VAR x: INTEGER; BEGIN WRITE ~5 END.", "Prsr (1,31): Operand not boolean."),
+        ("VAR x: INTEGER; BEGIN WRITE ~5 END.", "Prsr (1,32): Operand not boolean."),
         ("VAR x: INTEGER; BEGIN x := -TRUE END.", "Prsr (1,34): Operand not integer."),
         ("VAR x: INTEGER; BEGIN x := (1 + 2; END.", 'Prsr (1,34): Expected operator or ")".'),
         ("VAR x: INTEGER; BEGIN x := (1 2) END.", 'Prsr (1,31): Expected operator or ")".'),
         ("VAR x: INTEGER; BEGIN x := x * -x END.", "Prsr (1,32): Expected factor."),
         ("VAR x: INTEGER; BEGIN x := ; END.", "Prsr (1,28): Expected factor."),
         ("VAR x: INTEGER; BEGIN IF x > 0 & x > 0 THEN END END.", "Prsr (1,32): Operand not boolean."),
-        ("VAR x: INTEGER; BEGIN WRITE 1 = TRUE END.", "Prsr (1,37): Incompatible types."),
+        ("VAR x: INTEGER; BEGIN WRITE 1 = TRUE END.", "Prsr (1,38): Incompatible types."),
         ("VAR x: BOOLEAN; BEGIN x := 1 < 2 < 3 END.", 'Prsr (1,34): "BEGIN" requires "END".'),
         ("VAR x: INTEGER; BEGIN x := 1 x := 2 END.", 'Prsr (1,30): "BEGIN" requires "END".'),
         ("VAR x: INTEGER; BEGIN IF TRUE THEN x := 1 ELSE x := 2 ELSIF TRUE THEN END END.",
-         'Prsr (1,56): Expected "END".'),
+         'Prsr (1,55): Expected "END".'),
         ("VAR x: INTEGER; BEGIN WHILE x DO END END.", "Prsr (1,31): Operand not boolean."),
         ("VAR x: INTEGER; BEGIN x = 1 END.", 'Prsr (1,25): Expected ":=".'),
         ("BEGIN TRUE := FALSE END.", "Prsr (1,7): Not a variable."),
@@ -464,20 +464,21 @@ def errors():
         ("BEGIN WRITE 1 / (0 - 1) END.", "Gen.Op2.Calc: Negative divisor (1,25)."),
         ("BEGIN IF FALSE THEN WRITE 65536 * 32768 END END.", "Gen.Op2.Calc: Arithmetic overflow (1,41)."),
         ("BEGIN WRITE " + "(" * 999 + "1" + ")" * 999 + " END.", "Prsr (1,1012): Nesting too deep."),
-        ("BEGIN " + "IF TRUE THEN " * 999 + "END" * 999 + " END.",
-         "Prsr (1,%d): Nesting too deep." % (7 + 13 * 999)),
+        ("BEGIN " + "IF TRUE THEN " * 1000 + "END " * 1000 + " END.",
+         "Prsr (1,%d): Nesting too deep." % (7 + 13 * 999 + 3)),  # at the condition's factor
     ]
     for text, want in cases:
         check("error: %r" % text[:60], errline(text), (want, 9))
     ok = "BEGIN WRITE " + "(" * 998 + "1" + ")" * 998 + " END."
     check("nesting: 998 parentheses compile", src(ok)[2], 0)
-    ok = "BEGIN " + "IF TRUE THEN " * 998 + "END " * 998 + " END."
-    check("nesting: 999 statement levels compile", src(ok)[2], 0)
+    ok = "BEGIN " + "IF TRUE THEN " * 999 + "END " * 999 + " END."
+    check("nesting: 1000 statement levels compile", src(ok)[2], 0)
     check("valid: empty program", listing("BEGIN END."), lst((0, "Hlt")))
     check("valid: empty sections", listing("CONST VAR BEGIN END."), lst((0, "Hlt")))
     check("valid: empty statements", listing("BEGIN ; ; END. anything ?"), lst((0, "Hlt")))
     check("valid: comments", listing("(* a (* b *) c *) BEGIN END."), lst((0, "Hlt")))
-    check("valid: high bytes", errline("BEGIN ab\xffcd END."), ('Prsr (1,10): Expected ":=".', 9))
+    check("valid: high bytes", errline("VAR ab: INTEGER; cd: INTEGER; BEGIN ab\xffcd END."),
+          ('Prsr (1,40): Expected ":=".', 9))
     check("valid: boolean constant", run_out("WRITE c", "CONST c = 1 < 2;"), (["TRUE "], 0))
     check("valid: 007", run_out("WRITE 007"), (["7"], 0))
     # identifier limits
@@ -487,13 +488,14 @@ def errors():
     check("ident: 255 characters", errline("BEGIN " + "a" * 255 + " END."),
           ("Scnr (1,7): Identifier too long.", 9))
     # 930 bytes for the program's identifiers: a kept entry of n characters takes n + 1
-    decls = "".join("v%s: INTEGER; " % ("%03d" % k + "x" * 180) for k in range(5))  # 5 * 185 = 925
-    check("ident: store just full", errline("VAR %s abcd BEGIN END." % decls),
-          ('Prsr (1,%d): Expected ":".' % (5 + len(decls) + 5), 9))
-    check("ident: buffer full", errline("VAR %s abcde BEGIN END." % decls),
-          ("Scnr (1,%d): Buffer full." % (5 + len(decls)), 9))
-    check("ident: keyword does not fit", errline("VAR %s BEGIN END." % (decls + "zzz: INTEGER; ")),
-          ("Scnr (1,%d): Buffer full." % (5 + len(decls) + 14), 9))
+    consts = "".join("c%s = 1; " % ("%03d" % k + "x" * 180) for k in range(5))  # 5 * 185 = 925
+    check("ident: keyword does not fit", errline("CONST %s BEGIN END." % consts),
+          ("Scnr (1,%d): Buffer full." % (8 + len(consts)), 9))
+    consts = "".join("c%s = 1; " % ("%03d" % k + "x" * 180) for k in range(4))  # 740, 190 left
+    check("ident: word just fits", errline("CONST %s BEGIN WRITE %s END." % (consts, "w" * 189)),
+          ("Prsr (1,%d): Identifier undeclared." % (7 + len(consts) + 13), 9))
+    check("ident: buffer full", errline("CONST %s BEGIN WRITE %s END." % (consts, "w" * 190)),
+          ("Scnr (1,%d): Buffer full." % (7 + len(consts) + 13), 9))
     names = "".join("v%d: INTEGER; " % k for k in range(28))
     check("table: 28 names", listing("VAR %s BEGIN v27 := 1 END." % names)[0], "   0: Val 1")
     check("table: 29th name", errline("VAR %s w: INTEGER; BEGIN END." % names),
@@ -501,7 +503,7 @@ def errors():
     check("table: redeclared first", errline("VAR %s v3: INTEGER; BEGIN END." % names),
           ("Prsr (1,%d): Identifier redeclared." % (5 + len(names) + 1), 9))
     # program too large: 205 commands of 5 bytes fit, the Hlt does not
-    big = "VAR x: INTEGER; BEGIN %s END." % "; ".join(["x := 1"] * 102 + ["WRITE 1"])
+    big = "VAR x: INTEGER; BEGIN %s END." % "; ".join(["x := 1"] * 101 + ["WRITE x"] * 2)
     out, err, st = src(big)
     check("store: program too large", (split(err)[-2:], st),
           (["Gen.Dbg:   0 1024: Hlt", "Comp: Program too large."], 9))
