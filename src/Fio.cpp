@@ -17,7 +17,7 @@ const uint8_t* inEnd = nullptr;
 namespace {
 
 constexpr uint32_t inSize = 1u << 16;
-uint8_t inBuf[inSize];
+uint8_t inBuf[inSize + 1];  // with room for the sentinel
 bool inKnown = false;  // inWait has been decided for the source
 bool inWait = false;   // the source may block (pipe, terminal): wait with poll
 
@@ -173,6 +173,7 @@ int Refill(TFile f) {
     if (n > 0) {
       inCur = inBuf + 1;
       inEnd = inBuf + n;
+      inBuf[n] = sentinel;
       return inBuf[0];
     }
     if (n == 0) return eof;

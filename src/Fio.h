@@ -21,7 +21,10 @@ enum TOpen : uint8_t { opOk, opMissing, opUnreadable };
 // opUnreadable when it exists but cannot be read as text (a directory).
 TOpen Open(const char* name, TFile& f);
 
-// Fast path of Get, kept visible so that a byte costs no call.
+// Fast path of Get, kept visible so that a byte costs no call. Once a block
+// has been read, the byte at inEnd is always 1AH, so a loop over the block
+// needs no test of its own for the block's end.
+constexpr uint8_t sentinel = 0x1A;
 extern const uint8_t* inCur;
 extern const uint8_t* inEnd;
 int Refill(TFile f);

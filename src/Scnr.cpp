@@ -40,6 +40,18 @@ uint32_t kwc;
   Fio::Exit(9);
 }
 
+// Reads the next byte into the look-ahead.
+inline void Next() {
+  const int b = Fio::Get(src);
+  if (b >= 0) {
+    chr = uint8_t(b);
+  } else if (b == Fio::eof) {
+    chr = eot;
+  } else {
+    Err("Read error");  // never taken for the end: that would compile half a program
+  }
+}
+
 // Consumes the look-ahead. Once the input has ended it stays ended and the
 // position no longer moves; a byte 1AH ends it too.
 inline void Get() {
@@ -50,13 +62,45 @@ inline void Get() {
   } else {
     ++chp.c;
   }
-  const int b = Fio::Get(src);
-  if (b >= 0) {
-    chr = uint8_t(b);
-  } else if (b == Fio::eof) {
-    chr = eot;
-  } else {
-    Err("Read error");  // never taken for the end: that would compile half a program
+  Next();
+}
+
+// Byte classes for the loops that skip white space and comment text; neither
+// holds 1AH (the end, and the block sentinel) or the line feed (a new line).
+constexpr uint8_t clsBlank = 1;  // white space
+constexpr uint8_t clsText = 2;   // comment text that needs no second look
+struct TClasses {
+  uint8_t c[256];
+  constexpr TClasses() : c() {
+    for (int b = 0; b < 256; ++b) {
+      const bool blank = (b <= ' ' || b >= 0x7F) && b != eot && b != '\n';
+      const bool text = b != eot && b != '\n' && b != '(' && b != '*';
+      c[b] = uint8_t((blank ? clsBlank : 0) | (text ? clsText : 0));
+    }
+  }
+};
+constexpr TClasses cls;
+
+// Consumes look-ahead bytes of class m, which move only the column. The loop
+// runs on the input block itself and stops at the block's sentinel at worst.
+template <uint8_t m>
+inline void Skip() {
+  while (cls.c[chr] & m) {
+    uint8_t c = chr;
+    uint32_t col = chp.c;
+    const uint8_t* p = Fio::inCur;
+    do {
+      ++col;
+      c = *p++;
+    } while (cls.c[c] & m);
+    chp.c = col;
+    if (p > Fio::inEnd) {
+      Fio::inCur = Fio::inEnd;  // the sentinel: the block is used up
+      Next();
+    } else {
+      Fio::inCur = p;
+      chr = c;
+    }
   }
 }
 
@@ -124,7 +168,7 @@ void Comment() {
           Get();
         }
         break;
-      default: Get();
+      default: Skip<clsText>(); if (chr == '\n') Get();
     }
   }
 }
@@ -162,7 +206,11 @@ TSymbol Single(uint8_t c) {
 void Read() {
   for (;;) {
     // control characters, the blank, DEL and every byte above 7FH are white space
-    while ((chr <= ' ' && chr != eot) || chr >= 0x7F) Get();
+    for (;;) {
+      Skip<clsBlank>();
+      if (chr != '\n') break;
+      Get();
+    }
     pos = chp;
     switch (chr) {
       case eot: sym = sEOF; return;
