@@ -82,20 +82,20 @@ struct TClasses {
 constexpr TClasses cls;
 
 // Consumes look-ahead bytes of class m, which move only the column. The loop
-// runs on the input block itself and stops at the block's sentinel at worst.
+// runs on the input block itself and stops at the block's sentinel at worst;
+// the column follows from how far it went.
 template <uint8_t m>
 inline void Skip() {
   while (cls.c[chr] & m) {
-    uint8_t c = chr;
-    uint32_t col = chp.c;
-    const uint8_t* p = Fio::inCur;
+    const uint8_t* const s = Fio::inCur;  // the byte after the look-ahead
+    const uint8_t* p = s;
+    uint8_t c;
     do {
-      ++col;
       c = *p++;
     } while (cls.c[c] & m);
-    chp.c = col;
+    chp.c += uint32_t(p - s);  // the look-ahead and every byte before c
     if (p > Fio::inEnd) {
-      Fio::inCur = Fio::inEnd;  // the sentinel: the block is used up
+      Fio::inCur = Fio::inEnd;  // c is the sentinel: the block is used up
       Next();
     } else {
       Fio::inCur = p;
