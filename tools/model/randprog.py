@@ -230,6 +230,13 @@ class ProgGen(object):
         self.counters.pop()
         self.free_counter -= 1
         sep = "; " if body else ""
+        if self.bvars and r.random() < 0.25:
+            # the guard is a plain variable, set just before UNTIL
+            b = r.choice(self.bvars)
+            neg = r.random() < 0.5
+            return "%s := 0; REPEAT %s%s%s := %s + 1; %s := %s UNTIL %s" % (
+                c, body, sep, c, c, b, ("%s < %d" if neg else "%s >= %d") % (c, n),
+                ("~" if neg else "") + b)
         return "%s := 0; REPEAT %s%s%s := %s + 1 UNTIL %s" % (c, body, sep, c, c, guard)
 
     # ------------------------------------------------------------ program
@@ -390,7 +397,29 @@ def mutate(r, toks):
 
 # ------------------------------------------------------------------ special shapes
 def special(r):
-    kind = r.randrange(10)
+    kind = r.randrange(14)
+    if kind == 10:  # declarations that clash
+        names = ["a", "b", "TRUE", "FALSE", "INTEGER", "BOOLEAN", "c"]
+        decls = []
+        for _ in range(r.randint(1, 4)):
+            decls.append("%s: %s;" % (r.choice(names), r.choice(["INTEGER", "BOOLEAN", "TRUE", "a", "zz"])))
+        head = ""
+        if r.random() < 0.5:
+            head = "CONST %s = %s; " % (r.choice(names), r.choice(["1", "TRUE", "a", "1 < 2", "-5 / 2"]))
+        return "%sVAR %s BEGIN a := 1 END." % (head, " ".join(decls))
+    if kind == 11:  # identifiers at the length bound
+        ln = r.randint(252, 256)
+        nm = r.choice("abcXYZ") + "q" * (ln - 1)
+        return "VAR %s: INTEGER; BEGIN %s := 3; WRITE %s END." % (nm, nm, nm)
+    if kind == 12:  # constants folded in all ways
+        e = r.choice(["1 < 2", "FALSE & TRUE", "TRUE | FALSE", "~FALSE", "FALSE < TRUE",
+                      "(-7) / 2", "-7 / 2", "2147483647 - 1", "-2147483647 - 1",
+                      "(1 = 1) & ~(2 # 2)", "TRUE = FALSE", "3 * 4 - 5", "TRUE & (1 < 0)"])
+        return "CONST c = %s; d = c; VAR x: %s; BEGIN WRITE c; WRITE d END." % (
+            e, r.choice(["INTEGER", "BOOLEAN"]))
+    if kind == 13:  # a program cut short
+        src = ProgGen(r).program()
+        return src[:r.randint(0, len(src))]
     if kind == 0:   # nesting near the parser's bound
         n = r.randint(995, 1000)
         return "BEGIN WRITE %s1%s END." % ("(" * n, ")" * n)
@@ -414,11 +443,11 @@ def special(r):
         n = r.randint(95, 110)
         return "VAR x: INTEGER; BEGIN %s; WRITE x END." % "; ".join(
             r.choice(["x := %d" % r.randint(0, 9), "x := x + 1", "WRITE x"]) for _ in range(n))
-    if kind == 6:   # the evaluation stack's bound
+    if kind == 6:   # the evaluation stack's bound: every left operand waits on the stack
         n = r.randint(28, 34)
         e = "x"
         for _ in range(n):
-            e = "x - (%s)" % e
+            e = r.choice(["(x + 1) - (%s)", "-x * (%s)", "(x / 1) + (%s)"]) % e
         return "VAR x: INTEGER; BEGIN x := 1; WRITE %s END." % e
     if kind == 7:   # number edges
         v = r.choice(["2147483647", "2147483648", "4294967295", "4294967296", "12ab",
@@ -442,7 +471,7 @@ def generate(seed):
     """(kind, source bytes) for a seed (any hashable value)."""
     r = random.Random(seed)
     p = r.random()
-    if p < 0.06:
+    if p < 0.10:
         src = special(r)
         kind = "special"
     else:

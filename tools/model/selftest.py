@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Self-checks of the reference model against the documented examples.
 
-    python3 selftest.py [-v]
+    python3 selftest.py [-v] [--bin PATH]
+
+With --bin every source-level check also runs the binary and requires the same
+standard output, standard error and exit status.
 
 Prints one line per failed check and closes with "N passed, N failed".
 """
@@ -14,8 +17,22 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tovmodel as M  # noqa: E402
 
 VERBOSE = "-v" in sys.argv
+BIN = sys.argv[sys.argv.index("--bin") + 1] if "--bin" in sys.argv else None
 PASSED = 0
 FAILED = 0
+BIN_DIFFS = []
+
+
+def model_run(args, stdin=b"", cwd=None):
+    """The model's run; with --bin the binary must give the same three results."""
+    res = M.run(args, stdin=stdin, cwd=cwd)
+    if BIN:
+        import subprocess
+        p = subprocess.run([BIN] + list(args), input=stdin, cwd=cwd, capture_output=True,
+                           timeout=60)
+        got = (p.stdout, p.stderr, p.returncode)
+        check("binary agrees: %r %r" % (args, stdin[:70]), got, res)
+    return res
 
 
 def check(name, got, want):
@@ -43,7 +60,7 @@ def split(data):
 
 def src(text, *args):
     """Runs the model on a source given on standard input."""
-    return M.run(list(args), stdin=text.encode("latin-1"))
+    return model_run(list(args), stdin=text.encode("latin-1"))
 
 
 def listing(text):
@@ -67,7 +84,7 @@ def road():
         p = os.path.join(d, "prog.txt")
         with open(p, "wb") as f:
             f.write(b"VAR i: INTEGER; BEGIN i := 7; WRITE i END.")
-        out, err, st = M.run(["-x", p])
+        out, err, st = model_run(["-x", p])
     check("road: listing and output", out,
           lines("   0: Val 7", "   5: Sto 0", "  10: Lod 0", "  15: Wrt", "  17: Hlt", "7"))
     check("road: status", st, 0)
@@ -368,7 +385,7 @@ def command_line():
         os.mkdir(os.path.join(d, "dir"))
 
         def r(*args, stdin=b""):
-            return M.run(list(args), stdin=stdin, cwd=d)
+            return model_run(list(args), stdin=stdin, cwd=d)
 
         listed = lines("   0: Val 1", "   5: Wrt", "   7: Hlt")
         ran = listed + lines("1")
@@ -513,8 +530,16 @@ def errors():
           (["Gen.Dbg:   0 1020: Val 1", "Comp: Program too large."], 9))
 
 
+def read_error():
+    out, err, st = M.run([], stdin=M.FailingInput(b""))
+    check("read error at once", (out, err, st), (b"", lines("Scnr (0,0): Read error."), 9))
+    out, err, st = M.run([], stdin=M.FailingInput(b"BEGIN W"))
+    check("read error in a word", (out, err, st), (b"", lines("Scnr (1,7): Read error."), 9))
+
+
 def main():
     road()
+    read_error()
     worked()
     interp()
     store_listing()

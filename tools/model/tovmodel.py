@@ -15,6 +15,7 @@ Used as a program it behaves like tov itself:
 The environment variable TOVMODEL_STEPS bounds the number of executed
 commands; a run that reaches the bound ends with status 125 after the line
 "tovmodel: step limit" on standard error.  Console signals are not modelled.
+Standard input given as FailingInput(data) ends in a read error after data.
 """
 
 import os
@@ -116,6 +117,10 @@ class Bug(Exception):
     def __init__(self, kind, x):
         Exception.__init__(self, kind, x)
         self.kind, self.x = kind, x
+
+
+class FailingInput(bytes):
+    """Standard input whose bytes are followed by a read error instead of the end."""
 
 
 class Item(object):
@@ -301,15 +306,27 @@ class Tov(object):
         if self.srci < len(src):
             self.chr = src[self.srci]
             self.srci += 1
+        elif isinstance(src, FailingInput):
+            self.scnr_err(b"Read error")
         else:
             self.chr = 0x1A
 
     def read_stdin(self):
         s = self.stdin
         if s is None:
-            return sys.stdin.buffer.read()
+            data = b""
+            try:
+                while True:
+                    chunk = os.read(0, 65536)
+                    if not chunk:
+                        return data
+                    data += chunk
+            except OSError:
+                return FailingInput(data)
         if callable(s):
             return s()
+        if isinstance(s, FailingInput):
+            return s
         return bytes(s)
 
     @staticmethod
