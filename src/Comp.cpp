@@ -234,12 +234,36 @@ void Operate() {
       x = Pop();
       Push(Quot(y, x));
       break;
-    case Comp0::oEql: y = Pop(); x = Pop(); cond = x == y; break;
-    case Comp0::oNeq: y = Pop(); x = Pop(); cond = x != y; break;
-    case Comp0::oLss: y = Pop(); x = Pop(); cond = x < y; break;
-    case Comp0::oLeq: y = Pop(); x = Pop(); cond = x <= y; break;
-    case Comp0::oGtr: y = Pop(); x = Pop(); cond = x > y; break;
-    case Comp0::oGeq: y = Pop(); x = Pop(); cond = x >= y; break;
+    case Comp0::oEql:
+      y = Pop();
+      x = Pop();
+      cond = x == y;
+      break;
+    case Comp0::oNeq:
+      y = Pop();
+      x = Pop();
+      cond = x != y;
+      break;
+    case Comp0::oLss:
+      y = Pop();
+      x = Pop();
+      cond = x < y;
+      break;
+    case Comp0::oLeq:
+      y = Pop();
+      x = Pop();
+      cond = x <= y;
+      break;
+    case Comp0::oGtr:
+      y = Pop();
+      x = Pop();
+      cond = x > y;
+      break;
+    case Comp0::oGeq:
+      y = Pop();
+      x = Pop();
+      cond = x >= y;
+      break;
     case Comp0::oNot: Push(~Pop()); break;
     case Comp0::oOr:
       y = Pop();

@@ -8,8 +8,8 @@ namespace Comp0 {
 
 namespace {
 
-char* ptcs;    // the text being filled by the conversion in progress
-uint32_t pl;   // its length so far
+char* ptcs;   // the text being filled by the conversion in progress
+uint32_t pl;  // its length so far
 
 const char oprs[][4] = {"Wrt", "WrC", "Neg", "Add", "Sub", "Mul", "Div", "Bus", "Vid",
                         "Eql", "Neq", "Lss", "Leq", "Gtr", "Geq", "Not", "Or ", "And"};
@@ -65,13 +65,31 @@ uint32_t Convert(TCmdDesc cmd, TCmdStr& str) {
   Init(str);
   switch (cmd.fct) {
     case fHlt: WrStr("Hlt"); break;
-    case fVal: WrStr("Val "); WrVal(cmd.val); break;
-    case fLod: WrStr("Lod "); WrIdx(cmd.idx); break;
-    case fSto: WrStr("Sto "); WrIdx(cmd.idx); break;
+    case fVal:
+      WrStr("Val ");
+      WrVal(cmd.val);
+      break;
+    case fLod:
+      WrStr("Lod ");
+      WrIdx(cmd.idx);
+      break;
+    case fSto:
+      WrStr("Sto ");
+      WrIdx(cmd.idx);
+      break;
     case fOpr: WrOpr(cmd.opr); break;
-    case fJmp: WrStr("Jmp "); WrAdr(cmd.adr); break;
-    case fJpf: WrStr("Jpf "); WrAdr(cmd.adr); break;
-    case fJpt: WrStr("Jpt "); WrAdr(cmd.adr); break;
+    case fJmp:
+      WrStr("Jmp ");
+      WrAdr(cmd.adr);
+      break;
+    case fJpf:
+      WrStr("Jpf ");
+      WrAdr(cmd.adr);
+      break;
+    case fJpt:
+      WrStr("Jpt ");
+      WrAdr(cmd.adr);
+      break;
     default: Bug("function", cmd.fct);
   }
   if (pl < sizeof(TCmdStr)) ptcs[pl] = 0;

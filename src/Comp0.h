@@ -11,8 +11,24 @@ enum TFunction : uint8_t { fHlt, fVal, fLod, fSto, fOpr, fJmp, fJpf, fJpt };
 // oBus and oVid are Sub and Div with the operands taken the other way round:
 // the code generator needs them when the right operand was pushed first.
 enum TOperation : uint8_t {
-  oWrt, oWrC, oNeg, oAdd, oSub, oMul, oDiv, oBus, oVid,
-  oEql, oNeq, oLss, oLeq, oGtr, oGeq, oNot, oOr, oAnd
+  oWrt,
+  oWrC,
+  oNeg,
+  oAdd,
+  oSub,
+  oMul,
+  oDiv,
+  oBus,
+  oVid,
+  oEql,
+  oNeq,
+  oLss,
+  oLeq,
+  oGtr,
+  oGeq,
+  oNot,
+  oOr,
+  oAnd
 };
 
 struct TCmdDesc {

@@ -49,7 +49,8 @@ bool Install() {
   struct sigaction sa = {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
-  for (const TMap& m : map) sigaddset(&sa.sa_mask, m.sig);
+  for (const TMap& m : map)
+    sigaddset(&sa.sa_mask, m.sig);
   sa.sa_flags = 0;  // no restart: a waiting read or write returns to look at the event
   for (const TMap& m : map) {
     if (sigaction(m.sig, &sa, nullptr) != 0) return false;

@@ -1,12 +1,13 @@
 #include "Fio.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 namespace Fio {
 
@@ -18,8 +19,8 @@ namespace {
 
 constexpr uint32_t inSize = 1u << 16;
 uint8_t inBuf[inSize + 1];  // with room for the sentinel
-bool inKnown = false;  // inWait has been decided for the source
-bool inWait = false;   // the source may block (pipe, terminal): wait with poll
+bool inKnown = false;       // inWait has been decided for the source
+bool inWait = false;        // the source may block (pipe, terminal): wait with poll
 
 // One buffer per stream. Only the stream written last may hold bytes: the
 // other is flushed before a line goes to this one, which keeps the order of

@@ -58,7 +58,8 @@ bool Is(TSymbol lo, TSymbol hi) { return Scnr::sym >= lo && Scnr::sym <= hi; }
 // The table index of the current identifier, or cnt when it is not declared.
 uint32_t Find() {
   uint32_t i = 0;
-  while (i < cnt && Scnr::Diff(objs[i].id, Scnr::id) != 0) ++i;
+  while (i < cnt && Scnr::Diff(objs[i].id, Scnr::id) != 0)
+    ++i;
   return i;
 }
 
@@ -374,11 +375,13 @@ void Run() {
   Scnr::Read();
   if (Scnr::sym == Scnr::sConst) {
     Scnr::Read();
-    while (Scnr::sym == Scnr::sId) ConstDeclaration();
+    while (Scnr::sym == Scnr::sId)
+      ConstDeclaration();
   }
   if (Scnr::sym == Scnr::sVar) {
     Scnr::Read();
-    while (Scnr::sym == Scnr::sId) VarDeclaration();
+    while (Scnr::sym == Scnr::sId)
+      VarDeclaration();
   }
   Expect(Scnr::sBeg, "Expected \"BEGIN\"");
   StatementSequence();

@@ -168,7 +168,9 @@ void Comment() {
           Get();
         }
         break;
-      default: Skip<clsText>(); if (chr == '\n') Get();
+      default:
+        Skip<clsText>();
+        if (chr == '\n') Get();
     }
   }
 }

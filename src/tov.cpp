@@ -35,7 +35,8 @@ bool exec;  // -x was given
 
 bool Lit(const char* s) {
   uint32_t i = 0;
-  while (i < Args::len && s[i] != 0 && Args::lit[i] == s[i]) ++i;
+  while (i < Args::len && s[i] != 0 && Args::lit[i] == s[i])
+    ++i;
   return i == Args::len && s[i] == 0;
 }
 

@@ -204,6 +204,8 @@ class ProgGen(object):
         if c is None:
             return "WRITE " + self.int_expr(ed)
         n = r.randint(0, 4)
+        if not self.counters and r.random() < 0.05:
+            n = r.randint(50, 400)   # a longer run of the interpreter
         guard = r.choice(["%s < %d" % (c, n), "%d > %s" % (n, c), "~(%s >= %d)" % (c, n),
                           "(%s < %d) & %s" % (c, n, self.bool_factor(ed - 1)),
                           "(%s < %d) & (%s)" % (c, n, self.bool_expr(ed - 1)),
