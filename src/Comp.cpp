@@ -29,10 +29,7 @@ bool first;
 [[noreturn]] void Err(const char* s) {
   char* p = Fio::Begin(Fio::stdErr);
   p = Fio::Str(p, "Comp: ");
-  p = Fio::Str(p, s);
-  *p++ = '.';
-  Fio::End(Fio::stdErr, p);
-  Fio::Exit(9);
+  Fio::Fail(Fio::Str(p, s));
 }
 
 [[noreturn]] void ErrCard(const char* s, uint32_t x) {
@@ -40,10 +37,7 @@ bool first;
   p = Fio::Str(p, "Comp: ");
   p = Fio::Str(p, s);
   *p++ = ' ';
-  p = Fio::Card(p, x);
-  *p++ = '.';
-  Fio::End(Fio::stdErr, p);
-  Fio::Exit(9);
+  Fio::Fail(Fio::Card(p, x));
 }
 
 // Makes sure n more bytes of the program lie at pc.
@@ -195,87 +189,39 @@ void WriteInt(int32_t x) {
   Fio::End(Fio::stdOut, Fio::Int(p, x));
 }
 
+// An operation with two operands takes y from the top, then x from beneath
+// it; one with one operand takes x only.
 void Operate() {
-  int32_t x, y, r = 0;
-  switch (cmd.opr) {
-    case Comp0::oWrt: WriteInt(Pop()); break;
-    case Comp0::oWrC: Fio::Line(Fio::stdOut, strs[cond]); break;
-    case Comp0::oNeg:
-      x = Pop();
-      Checked(__builtin_sub_overflow(0, x, &r), r);
-      break;
-    case Comp0::oAdd:
-      y = Pop();
-      x = Pop();
-      Checked(__builtin_add_overflow(x, y, &r), r);
-      break;
-    case Comp0::oSub:
-      y = Pop();
-      x = Pop();
-      Checked(__builtin_sub_overflow(x, y, &r), r);
-      break;
-    case Comp0::oMul:
-      y = Pop();
-      x = Pop();
-      Checked(__builtin_mul_overflow(x, y, &r), r);
-      break;
-    case Comp0::oDiv:
-      y = Pop();
-      x = Pop();
-      Push(Quot(x, y));
-      break;
-    case Comp0::oBus:
-      y = Pop();
-      x = Pop();
-      Checked(__builtin_sub_overflow(y, x, &r), r);
-      break;
-    case Comp0::oVid:
-      y = Pop();
-      x = Pop();
-      Push(Quot(y, x));
-      break;
-    case Comp0::oEql:
-      y = Pop();
-      x = Pop();
-      cond = x == y;
-      break;
-    case Comp0::oNeq:
-      y = Pop();
-      x = Pop();
-      cond = x != y;
-      break;
-    case Comp0::oLss:
-      y = Pop();
-      x = Pop();
-      cond = x < y;
-      break;
-    case Comp0::oLeq:
-      y = Pop();
-      x = Pop();
-      cond = x <= y;
-      break;
-    case Comp0::oGtr:
-      y = Pop();
-      x = Pop();
-      cond = x > y;
-      break;
-    case Comp0::oGeq:
-      y = Pop();
-      x = Pop();
-      cond = x >= y;
-      break;
-    case Comp0::oNot: Push(~Pop()); break;
-    case Comp0::oOr:
-      y = Pop();
-      x = Pop();
-      Push(x | y);
-      break;
-    case Comp0::oAnd:
-      y = Pop();
-      x = Pop();
-      Push(x & y);
-      break;
-    default: ErrCard("Invalid operation", cmd.opr);
+  using namespace Comp0;
+  const TOperation o = cmd.opr;
+  if (o > oAnd) ErrCard("Invalid operation", o);
+  if (o == oWrC) {
+    Fio::Line(Fio::stdOut, strs[cond]);
+    return;
+  }
+  const bool two = o >= oAdd && o != oNot;
+  const int32_t y = two ? Pop() : 0;
+  const int32_t x = Pop();
+  int32_t r = 0;
+  switch (o) {
+    case oWrt: WriteInt(x); break;
+    case oNeg: Checked(__builtin_sub_overflow(0, x, &r), r); break;
+    case oAdd: Checked(__builtin_add_overflow(x, y, &r), r); break;
+    case oSub: Checked(__builtin_sub_overflow(x, y, &r), r); break;
+    case oMul: Checked(__builtin_mul_overflow(x, y, &r), r); break;
+    case oDiv: Push(Quot(x, y)); break;
+    case oBus: Checked(__builtin_sub_overflow(y, x, &r), r); break;
+    case oVid: Push(Quot(y, x)); break;
+    case oEql: cond = x == y; break;
+    case oNeq: cond = x != y; break;
+    case oLss: cond = x < y; break;
+    case oLeq: cond = x <= y; break;
+    case oGtr: cond = x > y; break;
+    case oGeq: cond = x >= y; break;
+    case oNot: Push(~x); break;
+    case oOr: Push(x | y); break;
+    case oAnd: Push(x & y); break;
+    default: break;  // oWrC is done above
   }
 }
 

@@ -20,10 +20,7 @@ constexpr uint32_t oprCnt = sizeof oprs / sizeof oprs[0];
   p = Fio::Str(p, "Comp0.Bug: Unknown ");
   p = Fio::Str(p, s);
   *p++ = ' ';
-  p = Fio::Card(p, x);
-  *p++ = '.';
-  Fio::End(Fio::stdErr, p);
-  Fio::Exit(9);
+  Fio::Fail(Fio::Card(p, x));
 }
 
 void Init(TCmdStr& str) {

@@ -250,6 +250,12 @@ void Exit(int status) {
   _exit(status);
 }
 
+void Fail(char* p) {
+  *p++ = '.';
+  End(stdErr, p);
+  Exit(9);
+}
+
 void Post(uint32_t ev) {
   const int saved = errno;
   pending = sig_atomic_t(ev + 1);

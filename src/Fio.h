@@ -62,6 +62,10 @@ void Flush();
 // Writes out everything and ends the process with the status (0 or 9).
 [[noreturn]] void Exit(int status);
 
+// Ends the error line begun on standard error with "." at p, then the run
+// with status 9: every module's report procedure closes this way.
+[[noreturn]] void Fail(char* p);
+
 #ifdef TOV_FUZZ
 // The fuzzing harness runs many compilations in one process: it catches the
 // end of each run here (and must not return).

@@ -20,16 +20,10 @@ uint32_t lck;         // while above 0, nothing reaches the store
 bool first;           // the trace header is still to come
 int32_t vals[2];      // the value of FALSE and TRUE
 
-[[noreturn]] void Stop(char* p) {
-  *p++ = '.';
-  Fio::End(Fio::stdErr, p);
-  Fio::Exit(9);
-}
-
 [[noreturn]] void Err(const char* s) {
   char* p = Fio::Begin(Fio::stdErr);
   p = Fio::Str(p, "Gen.");
-  Stop(Fio::Str(p, s));
+  Fio::Fail(Fio::Str(p, s));
 }
 
 [[noreturn]] void ErrCard(const char* s, uint32_t x) {
@@ -37,7 +31,7 @@ int32_t vals[2];      // the value of FALSE and TRUE
   p = Fio::Str(p, "Gen.");
   p = Fio::Str(p, s);
   *p++ = ' ';
-  Stop(Fio::Card(p, x));
+  Fio::Fail(Fio::Card(p, x));
 }
 
 // A folding fault, reported at the scanner's current token.
@@ -50,7 +44,7 @@ int32_t vals[2];      // the value of FALSE and TRUE
   *p++ = ',';
   p = Fio::Card(p, Scnr::pos.c);
   *p++ = ')';
-  Stop(p);
+  Fio::Fail(p);
 }
 
 void DbgStr(const char* s) {

@@ -40,10 +40,7 @@ uint32_t depth;  // current nesting, so that no source can exhaust the stack
   *p++ = ',';
   p = Fio::Card(p, Scnr::pos.c);
   p = Fio::Str(p, "): ");
-  p = Fio::Str(p, s);
-  *p++ = '.';
-  Fio::End(Fio::stdErr, p);
-  Fio::Exit(9);
+  Fio::Fail(Fio::Str(p, s));
 }
 
 void Enter() {

@@ -34,10 +34,7 @@ uint32_t kwc;
   *p++ = ',';
   p = Fio::Card(p, pos.c);
   p = Fio::Str(p, "): ");
-  p = Fio::Str(p, s);
-  *p++ = '.';
-  Fio::End(Fio::stdErr, p);
-  Fio::Exit(9);
+  Fio::Fail(Fio::Str(p, s));
 }
 
 // Reads the next byte into the look-ahead.
