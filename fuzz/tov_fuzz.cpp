@@ -62,6 +62,53 @@ void Silence() {
   }
 }
 
+[[noreturn]] void Broken(const char* what, uint32_t at) {
+  fprintf(stderr, "tov_fuzz: compiled program broken at %u: %s\n", at, what);
+  abort();
+}
+
+uint32_t Word(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// What a completed compilation leaves in the store: whole commands of the
+// machine, ending with the halt, every jump resolved to the first byte of a
+// command or to the end. Read through the store's own cursor, which is at the
+// end once the compiler is done.
+void CheckStore() {
+  uint32_t len;
+  Comp::GetPos(len);
+  if (len == 0) Broken("empty program", 0);
+  uint8_t prg[Comp::prgSize];
+  Comp::SetPos(0);
+  Comp::Read(prg, len);
+  bool start[Comp::prgSize + 1] = {};
+  uint32_t last = 0;
+  for (uint32_t pc = 0; pc < len;) {
+    start[pc] = true;
+    last = pc;
+    const uint8_t f = prg[pc];
+    const uint32_t size = f == Comp0::fHlt ? 1 : f == Comp0::fOpr ? 2 : 5;
+    if (f > Comp0::fJpt) Broken("unknown function", pc);
+    if (pc + size > len) Broken("command runs past the end", pc);
+    if (f == Comp0::fOpr && prg[pc + 1] > Comp0::oAnd) Broken("unknown operation", pc);
+    if ((f == Comp0::fLod || f == Comp0::fSto) && Word(prg + pc + 1) >= Comp::varCnt) Broken("bad index", pc);
+    pc += size;
+  }
+  start[len] = true;
+  if (prg[last] != Comp0::fHlt) Broken("last command is not the halt", last);
+  for (uint32_t pc = 0; pc < len;) {
+    const uint8_t f = prg[pc];
+    if (f >= Comp0::fJmp) {
+      const uint32_t a = Word(prg + pc + 1);
+      if (a == Comp0::endMark) Broken("unresolved jump", pc);
+      if (a > len || !start[a]) Broken("jump into no command", pc);
+    }
+    pc += f == Comp0::fHlt ? 1 : f == Comp0::fOpr ? 2 : 5;
+  }
+  Comp::SetPos(len);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -86,6 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Prsr::Init();
     Scnr::src = src;
     Prsr::Run();
+    CheckStore();
     Comp::List();
     Comp::Exec();
     Fio::Exit(0);  // as the driver ends a complete run; comes back through Caught

@@ -217,6 +217,34 @@ TEST(ScnrInput, LongSource) {
   EXPECT_EQ(t.back(), (Tok{sEOF, 30001, 1}));
 }
 
+// White space and comment text that run up to or across the end of a block.
+TEST(ScnrInput, RunsAtTheBlockEnd) {
+  const uint32_t block = 1u << 16;  // what the file layer reads at once
+  struct {
+    std::string text;
+    std::vector<Tok> toks;
+  } cases[] = {
+      // a word as the last byte of the first block
+      {std::string(block - 1, ' ') + "x", {{sId, 1, block}, {sEOF, 1, block + 1}}},
+      // blanks up to the end of the block, the word first in the next
+      {std::string(block, ' ') + "x", {{sId, 1, block + 1}, {sEOF, 1, block + 2}}},
+      // blanks across the end of the block
+      {"a" + std::string(70000, '\t') + "b", {{sId, 1, 1}, {sId, 1, 70002}, {sEOF, 1, 70003}}},
+      // blanks across two ends of blocks
+      {std::string(2 * block + 10, ' ') + "7", {N(1, 2 * block + 11, 7), {sEOF, 1, 2 * block + 12}}},
+      // comment text across the end of the block, and a line feed in it
+      {"(*" + std::string(70000, 'c') + "\n" + std::string(block, 'd') + "*) x",
+       {{sId, 2, block + 4}, {sEOF, 2, block + 5}}},
+      // comment text ending with the block, "*)" first in the next
+      {"(*" + std::string(block - 2, 'c') + "*)y", {{sId, 1, block + 3}, {sEOF, 1, block + 4}}},
+      // a byte 1AH as the last byte of the block after blanks
+      {std::string(block - 1, ' ') + "\x1A" + "x", {{sEOF, 1, block}}},
+      // the input ends with blanks that fill the block
+      {std::string(block, ' '), {{sEOF, 1, block + 1}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Scan(c.text), c.toks) << c.text.size();
+}
+
 // ---- errors -----------------------------------------------------------------
 
 struct ErrCase {
@@ -299,39 +327,41 @@ TEST(ScnrWords, UnkeptWordsNeverFillTheStore) {
   EXPECT_EQ(t.back(), (Tok{sEOF, 21, 1}));
 }
 
-// Words of 200 characters kept until fewer than 254 bytes are left.
-std::string Filler(uint32_t& room) {
+// Kept words that leave exactly room characters for the next word.
+std::string Filler(uint32_t room) {
   Fio::Init();
   Scnr::Init();
-  uint32_t at = Scnr::id;
+  uint32_t fill = kIdStore - 1 - Scnr::id - room;  // a word of n characters takes n + 1
+  EXPECT_NE(fill, 1u);
   std::string text;
-  while (kIdStore - 1 - at >= 254) {
-    text += std::string(200, 'f') + " ";
-    at += 201;
+  while (fill > 0) {
+    const uint32_t n = fill > 202 ? 200 : fill - 1;
+    text += std::string(n, 'f') + " ";
+    fill -= n + 1;
   }
-  room = kIdStore - 1 - at;  // the longest word that still fits
   return text;
 }
 
 TEST(ScnrWords, WordThatJustFits) {
-  uint32_t room;
-  const std::string fill = Filler(room);
-  ASSERT_LT(room, 254u);
-  const std::vector<Tok> t = Scan(fill + std::string(room, 'w'), true);
-  ASSERT_GE(t.size(), 2u);
-  EXPECT_EQ(t[t.size() - 2], (Tok{sId, 1, uint32_t(fill.size() + 1)}));
-  EXPECT_EQ(Scnr::id, kIdStore);  // kept: the store is full
+  for (uint32_t room : {1u, 100u, 254u}) {
+    const std::string fill = Filler(room);
+    const std::vector<Tok> t = Scan(fill + std::string(room, 'w'), true);
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(t[t.size() - 2], (Tok{sId, 1, uint32_t(fill.size() + 1)})) << room;
+    EXPECT_EQ(Scnr::id, kIdStore) << room;  // kept: the store is full
+  }
 }
 
 TEST(ScnrWordsDeathTest, WordThatDoesNotFit) {
-  uint32_t room;
-  const std::string fill = Filler(room);
   const std::string at = "Scnr (2,3): Buffer full.\r\n";
-  EXPECT_EXIT(ScanAll(fill + "\n  " + std::string(room + 1, 'w'), true), ExitedWithCode(9), Eq(at));
-  // with both limits passed, the store is found full first
-  EXPECT_EXIT(ScanAll(fill + "\n  " + std::string(255, 'w'), true), ExitedWithCode(9), Eq(at));
+  EXPECT_EXIT(ScanAll(Filler(100) + "\n  " + std::string(101, 'w'), true), ExitedWithCode(9), Eq(at));
+  // 255 characters with room for 254: both limits are passed at the same
+  // character, and the store is found full first
+  EXPECT_EXIT(ScanAll(Filler(254) + "\n  " + std::string(255, 'w'), true), ExitedWithCode(9), Eq(at));
   // a keyword is entered like any word
-  EXPECT_EXIT(ScanAll(fill + std::string(room - 1, 'w') + "\n  DO", true), ExitedWithCode(9), Eq(at));
+  EXPECT_EXIT(ScanAll(Filler(1) + "\n  DO", true), ExitedWithCode(9), Eq(at));
+  // the store full to the last byte: no word at all fits
+  EXPECT_EXIT(ScanAll(Filler(1) + "w\n  z", true), ExitedWithCode(9), Eq(at));
 }
 
 TEST(ScnrWords, PutDiffAndKeep) {
