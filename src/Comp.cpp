@@ -290,6 +290,8 @@ void List() {
 }
 
 void Exec() {
+  // the trace texts are made afresh for the program in the store
+  for (uint32_t a = 0; a < len; ++a) traces[a].made = false;
   pc = 0;
 #ifdef TOV_FUZZ_STEPS
   // the fuzzing harness bounds programs that loop by design
@@ -308,7 +310,6 @@ void Init() {
   memset(prg, 0, sizeof prg);
   len = pos = pc = pc0 = 0;
   memset(&cmd, 0, sizeof cmd);
-  memset(traces, 0, sizeof traces);
   memset(args, 0, sizeof args);
   memset(vars, 0, sizeof vars);
   ac = 0;
