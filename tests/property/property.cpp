@@ -3,6 +3,7 @@
 // a command or on the end of the program; no address is left unresolved.
 //
 //   property TOV [COUNT [SEED]]
+//   property --write DIR COUNT SEED     (only writes the programs, as fuzzing seeds)
 //
 // The seed (default 1, or $TOV_PROPERTY_SEED) makes a run repeatable; a
 // failing program is printed with its seed and index.
@@ -450,6 +451,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   signal(SIGPIPE, SIG_IGN);
+  if (strcmp(argv[1], "--write") == 0 && argc == 5) {
+    Gen g(strtoull(argv[4], nullptr, 10));
+    for (int i = 0, n = atoi(argv[3]); i < n; ++i) {
+      const std::string path = std::string(argv[2]) + "/random-" + std::to_string(i) + ".tov";
+      FILE* f = fopen(path.c_str(), "wb");
+      const std::string src = g.Program();
+      if (f == nullptr || fwrite(src.data(), 1, src.size(), f) != src.size() || fclose(f) != 0) return 2;
+    }
+    return 0;
+  }
   const char* tov = argv[1];
   const int count = argc > 2 ? atoi(argv[2]) : 2000;
   uint64_t seed = 1;
