@@ -284,14 +284,16 @@ void List() {
     char* p = Fio::Begin(Fio::stdOut);
     p = Fio::CardRight(p, pc0, 4);
     p = Fio::Mem(p, ": ", 2);
-    p = Fio::Mem(p, text, n);
+    memcpy(p, text, sizeof text);  // Begin leaves room; only n bytes count
+    p += n;
     Fio::End(Fio::stdOut, p);
   }
 }
 
 void Exec() {
   // the trace texts are made afresh for the program in the store
-  for (uint32_t a = 0; a < len; ++a) traces[a].made = false;
+  for (uint32_t a = 0; a < len; ++a)
+    traces[a].made = false;
   pc = 0;
 #ifdef TOV_FUZZ_STEPS
   // the fuzzing harness bounds programs that loop by design

@@ -28,10 +28,11 @@ void Init(TCmdStr& str) {
   pl = 0;
 }
 
-void WrStr(const char* s) {
-  const uint32_t n = uint32_t(strlen(s));
-  memcpy(ptcs + pl, s, n);
-  pl += n;
+// Appends a text of fixed length: each call site knows its size.
+template <size_t n>
+void WrStr(const char (&s)[n]) {
+  memcpy(ptcs + pl, s, n - 1);
+  pl += uint32_t(n - 1);
 }
 
 // The longest text, "Val -2147483648", has 15 characters: numbers are

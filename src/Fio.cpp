@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,9 +129,30 @@ char* CardBack(char* e, uint32_t x) {
 
 // At most 11 characters: plain loops beat a call of memset and memcpy.
 char* Right(char* p, const char* q, const char* e, uint32_t w) {
-  for (uint32_t n = uint32_t(e - q); n < w; ++n) *p++ = ' ';
-  while (q < e) *p++ = *q++;
+  for (uint32_t n = uint32_t(e - q); n < w; ++n)
+    *p++ = ' ';
+  while (q < e)
+    *p++ = *q++;
   return p;
+}
+
+// Whether a read of f may wait for input (a pipe, a terminal, a connected
+// socket), so that the wait must also watch for events. Where a read fails
+// at once (a pipe's write end, a listening socket, a closed descriptor),
+// waiting for input would never end.
+bool MayBlock(int f) {
+  struct stat st;
+  if (fstat(f, &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return false;
+  const int fl = fcntl(f, F_GETFL);
+  if (fl == -1 || (fl & O_ACCMODE) == O_WRONLY) return false;
+  if (S_ISSOCK(st.st_mode)) {
+    int listening = 0;
+    socklen_t n = sizeof listening;
+    if (getsockopt(f, SOL_SOCKET, SO_ACCEPTCONN, &listening, &n) == 0 && listening != 0) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -152,8 +174,7 @@ TOpen Open(const char* name, TFile& f) {
 
 int Refill(TFile f) {
   if (!inKnown) {
-    struct stat st;
-    inWait = fstat(f, &st) != 0 || !S_ISREG(st.st_mode);
+    inWait = MayBlock(f);
     inKnown = true;
   }
   for (;;) {

@@ -1,5 +1,7 @@
 #include "Gen.h"
 
+#include <cstring>
+
 #include "Comp.h"
 #include "Comp0.h"
 #include "Fio.h"
@@ -68,7 +70,8 @@ void DbgCmd() {
   *p++ = ' ';
   p = Fio::CardRight(p, at, 4);
   p = Fio::Mem(p, ": ", 2);
-  Fio::End(Fio::stdErr, Fio::Mem(p, text, n));
+  memcpy(p, text, sizeof text);  // Begin leaves room; only n bytes count
+  Fio::End(Fio::stdErr, p + n);
 }
 
 void DbgFix(uint32_t a, uint32_t v) {
