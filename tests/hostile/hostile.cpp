@@ -69,13 +69,17 @@ using Feed = std::function<bool(std::string& chunk)>;
 
 struct Spec {
   std::vector<std::string> args;
-  enum { inNull, inFeed, inPath, inClosed } in = inNull;
+  // inWriteEnd: the write end of a pipe whose read end the test holds open;
+  // inWriteOnly: /dev/null opened for writing only; inListening: a listening
+  // socket, which nobody connects to.
+  enum { inNull, inFeed, inPath, inClosed, inWriteEnd, inWriteOnly, inListening } in = inNull;
   Feed feed;
   std::string inFile;
   enum { outPipe, outFull, outBrokenPipe, outClosed } out = outPipe;
   enum { errPipe, errFull, errClosed } err = errPipe;
   bool nobody = false;  // run as an unprivileged user, so that permissions count
   std::string cwd;
+  int limit = 250;  // seconds before tov is taken for hung and killed
 };
 
 struct Result {
@@ -99,7 +103,7 @@ void Nonblock(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 Result Run(const Spec& sp) {
   Result r;
   int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-  if (sp.in == Spec::inFeed && pipe2(in, O_CLOEXEC) != 0) exit(2);
+  if ((sp.in == Spec::inFeed || sp.in == Spec::inWriteEnd) && pipe2(in, O_CLOEXEC) != 0) exit(2);
   if ((sp.out == Spec::outPipe || sp.out == Spec::outBrokenPipe) && pipe2(out, O_CLOEXEC) != 0) exit(2);
   if (sp.err == Spec::errPipe && pipe2(err, O_CLOEXEC) != 0) exit(2);
   if (sp.out == Spec::outBrokenPipe) {
@@ -115,6 +119,18 @@ Result Run(const Spec& sp) {
       case Spec::inFeed: fd0 = in[0]; break;
       case Spec::inPath: fd0 = open(sp.inFile.c_str(), O_RDONLY); break;
       case Spec::inClosed: break;
+      case Spec::inWriteEnd: fd0 = in[1]; break;
+      case Spec::inWriteOnly: fd0 = open("/dev/null", O_WRONLY); break;
+      case Spec::inListening: {
+        // bound to an abstract name of the system's choosing: nothing on disk
+        const sockaddr_un a{AF_UNIX, {}};
+        fd0 = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (fd0 < 0 || bind(fd0, reinterpret_cast<const sockaddr*>(&a), sizeof(sa_family_t)) != 0 ||
+            listen(fd0, 1) != 0) {
+          _exit(126);
+        }
+        break;
+      }
     }
     switch (sp.out) {
       case Spec::outPipe:
@@ -151,7 +167,14 @@ Result Run(const Spec& sp) {
     execv(tov, av.data());
     _exit(127);
   }
-  if (in[0] >= 0) close(in[0]);
+  // the read end of tov's write-only input stays open until tov has ended
+  const int heldOpen = sp.in == Spec::inWriteEnd ? in[0] : -1;
+  if (sp.in == Spec::inWriteEnd) {
+    close(in[1]);
+    in[1] = -1;
+  } else if (in[0] >= 0) {
+    close(in[0]);
+  }
   if (out[1] >= 0) close(out[1]);
   if (err[1] >= 0) close(err[1]);
 
@@ -160,7 +183,7 @@ Result Run(const Spec& sp) {
   std::string chunk;
   size_t off = 0;
   bool more = true;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(250);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(sp.limit);
   for (;;) {
     pollfd p[3];
     int n = 0;
@@ -170,7 +193,7 @@ Result Run(const Spec& sp) {
     if (n == 0) break;
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
-      printf("tov did not end within 250 s\n");
+      printf("tov did not end within %d s\n", sp.limit);
       failed = true;
       break;
     }
@@ -212,6 +235,7 @@ Result Run(const Spec& sp) {
   int st = 0;
   rusage ru{};
   wait4(pid, &st, 0, &ru);
+  if (heldOpen >= 0) close(heldOpen);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   r.maxRssKb = ru.ru_maxrss;
   return r;
@@ -331,8 +355,6 @@ struct Scratch {
     return path;
   }
 };
-
-const std::string crlf = "\r\n";
 
 // ---- Cases -------------------------------------------------------------------
 
@@ -710,14 +732,28 @@ void StderrBroken() {
   }
 }
 
-// tov -x with standard input closed: a read error, not an empty program.
-void StdinClosed() {
+// tov -x with standard input closed, open for writing only, or a socket that
+// only listens: a read error, not an empty program, and at once, even when
+// the descriptor is one that will never become readable (a pipe's write end,
+// a listening socket).
+void StdinUnreadable() {
   Spec sp;
-  sp.args = {"-x"};
-  sp.in = Spec::inClosed;
-  ExpectError("standard input closed", Run(sp), "Scnr (0,0): Read error.");
-  sp.args = {"-x", "-"};
-  ExpectError("standard input closed, named as -", Run(sp), "Scnr (0,0): Read error.");
+  sp.limit = 10;
+  const struct {
+    const char* what;
+    decltype(sp.in) in;
+  } inputs[] = {{"standard input closed", Spec::inClosed},
+                {"standard input /dev/null for writing", Spec::inWriteOnly},
+                {"standard input the write end of a pipe", Spec::inWriteEnd},
+                {"standard input a listening socket", Spec::inListening}};
+  for (const auto& k : inputs) {
+    sp.in = k.in;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-x"}, {"-x", "-"}}) {
+      sp.args = args;
+      ExpectError(std::string(k.what) + (args.size() > 1 ? ", named as -" : ""), Run(sp),
+                  "Scnr (0,0): Read error.");
+    }
+  }
 }
 
 // Comments nested 100,000 deep are counted, not recursed into.
@@ -796,7 +832,7 @@ const Case cases[] = {
     {"unreadable_files", UnreadableFiles},
     {"stdout_broken", StdoutBroken},
     {"stderr_broken", StderrBroken},
-    {"stdin_closed", StdinClosed},
+    {"stdin_unreadable", StdinUnreadable},
 };
 
 }  // namespace
