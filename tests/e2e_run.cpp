@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "support/show.h"
+
 namespace {
 
 bool ReadFile(const std::string& name, std::string& data) {
@@ -41,24 +43,6 @@ std::vector<std::string> Lines(const std::string& s) {
     b = e + 1;
   }
   return v;
-}
-
-std::string Show(const std::string& line) {
-  std::string r;
-  for (unsigned char c : line) {
-    if (c == '\r') {
-      r += "\\r";
-    } else if (c == '\n') {
-      r += "\\n";
-    } else if (c < 0x20 || c >= 0x7f) {
-      char t[8];
-      snprintf(t, sizeof t, "\\x%02X", c);
-      r += t;
-    } else {
-      r += char(c);
-    }
-  }
-  return r;
 }
 
 bool Compare(const char* what, const std::string& want, const std::string& got) {

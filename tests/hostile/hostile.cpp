@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/show.h"
+
 namespace {
 
 const char* tov;
@@ -242,25 +244,6 @@ Result Run(const Spec& sp) {
 }
 
 // ---- Checks ----------------------------------------------------------------
-
-std::string Show(const std::string& s, size_t max = 300) {
-  std::string t;
-  for (unsigned char ch : s.substr(0, max)) {
-    if (ch == '\r') {
-      t += "\\r";
-    } else if (ch == '\n') {
-      t += "\\n";
-    } else if (ch < 0x20 || ch >= 0x7f) {
-      char b[8];
-      snprintf(b, sizeof b, "\\x%02X", ch);
-      t += b;
-    } else {
-      t += char(ch);
-    }
-  }
-  if (s.size() > max) t += "...";
-  return t;
-}
 
 void Fail(const std::string& what, const std::string& msg) {
   printf("%s: %s\n", what.c_str(), msg.c_str());

@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/show.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -47,24 +49,6 @@ Clock::time_point deadline;
 pid_t child = -1;
 
 // ---- Reporting ------------------------------------------------------------
-
-std::string Show(const std::string& s) {
-  std::string r;
-  for (unsigned char c : s) {
-    if (c == '\r') {
-      r += "\\r";
-    } else if (c == '\n') {
-      r += "\\n";
-    } else if (c < 32 || c >= 127) {
-      char b[8];
-      snprintf(b, sizeof b, "\\x%02x", c);
-      r += b;
-    } else {
-      r += char(c);
-    }
-  }
-  return r;
-}
 
 [[noreturn]] void Fail(const std::string& why) {
   fprintf(stderr, "FAIL: %s\n", why.c_str());
