@@ -138,30 +138,6 @@ void MakeTrace(TTrace& t) {
   t.made = true;
 }
 
-// Writes x right-aligned so that it ends just before e (blanks already there).
-inline void PutBack(char* e, int32_t x) {
-  static const char digits[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
-  uint32_t u = x < 0 ? 0u - uint32_t(x) : uint32_t(x);
-  while (u >= 100) {
-    const uint32_t r = u % 100;
-    u /= 100;
-    e -= 2;
-    e[0] = digits[2 * r];
-    e[1] = digits[2 * r + 1];
-  }
-  if (u >= 10) {
-    e -= 2;
-    e[0] = digits[2 * u];
-    e[1] = digits[2 * u + 1];
-  } else {
-    *--e = char('0' + u);
-  }
-  if (x < 0) *--e = '-';
-}
-
 // The trace line of cmd, showing the state in which it starts. Columns:
 // 1-10 "Comp.Dbg: ", 11-14 pc0, 15-16 ": ", 17-21 cond, 23-24 ac, 26-36 the
 // entry below the top, 38-48 the top, 49-51 ":  ", then the text.
@@ -178,8 +154,8 @@ inline void Dbg() {
   memset(p + 21, ' ', 27);
   p[22] = ac >= 10 ? char('0' + ac / 10) : ' ';
   p[23] = char('0' + ac % 10);
-  if (ac >= 1) PutBack(p + 48, args[ac - 1]);
-  if (ac >= 2) PutBack(p + 36, args[ac - 2]);
+  if (ac >= 1) Fio::IntBack(p + 48, args[ac - 1]);
+  if (ac >= 2) Fio::IntBack(p + 36, args[ac - 2]);
   memcpy(p + 48, t.tail, sizeof t.tail);
   Fio::End(Fio::stdErr, p + 48 + t.n);
 }

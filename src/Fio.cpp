@@ -240,17 +240,17 @@ char* CardRight(char* p, uint32_t x, uint32_t w) {
   return Right(p, CardBack(e, x), e, w);
 }
 
+char* IntBack(char* e, int32_t x) {
+  if (x >= 0) return CardBack(e, uint32_t(x));
+  char* q = CardBack(e, 0u - uint32_t(x));  // also right for -2147483648
+  *--q = '-';
+  return q;
+}
+
 char* IntRight(char* p, int32_t x, uint32_t w) {
   char tmp[12];
   char* const e = tmp + sizeof tmp;
-  char* q;
-  if (x < 0) {
-    q = CardBack(e, 0u - uint32_t(x));
-    *--q = '-';
-  } else {
-    q = CardBack(e, uint32_t(x));
-  }
-  return Right(p, q, e, w);
+  return Right(p, IntBack(e, x), e, w);
 }
 
 void Flush() { FlushBuf(bufs[cur]); }

@@ -55,6 +55,9 @@ char* Int(char* p, int32_t x);    // decimal with "-" when negative
 // x right-aligned in a field of w blanks; a wider number is written whole.
 char* IntRight(char* p, int32_t x, uint32_t w);
 char* CardRight(char* p, uint32_t x, uint32_t w);
+// x written so that it ends just before e, for fields whose blanks are
+// already in place; returns where it begins.
+char* IntBack(char* e, int32_t x);
 
 // Writes out what is buffered (tests use it before they read a stream).
 void Flush();
