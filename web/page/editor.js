@@ -1,0 +1,112 @@
+// The source editor: CodeMirror with the tov mode, the compile error as a diagnostic and
+// decoration layers that the views use to point at source text.
+import { EditorView, basicSetup } from 'codemirror';
+import { EditorState, StateEffect, StateField } from '@codemirror/state';
+import { Decoration } from '@codemirror/view';
+import { setDiagnostics } from '@codemirror/lint';
+import { tovLanguage } from './lang.js';
+
+const utf8 = new TextEncoder();
+
+// Document offset of a compiler position: lines count line feeds only, and every byte of
+// the UTF-8 text counts one column, as the compiler counts them.
+export function offsetOf(doc, line, col) {
+  if (line > doc.lines) return doc.length;
+  const l = doc.line(Math.max(1, line));
+  let bytes = 0, i = 0;
+  while (i < l.text.length && bytes < col - 1) {
+    const cp = l.text.codePointAt(i);
+    bytes += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    i += cp > 0xffff ? 2 : 1;
+  }
+  return l.from + i;
+}
+
+// Length of the token that starts at offset (a word, a number, a two-character operator
+// or one character).
+export function tokenLength(doc, at) {
+  const rest = doc.sliceString(at, Math.min(doc.length, at + 256));
+  const m = /^(?:[A-Za-z0-9]+|:=|<=|>=|<>)/.exec(rest);
+  return m ? m[0].length : Math.min(1, rest.length);
+}
+
+// A named set of decorations that a view replaces as a whole.
+function layer() {
+  const put = StateEffect.define();
+  const field = StateField.define({
+    create: () => Decoration.none,
+    update(deco, tr) {
+      deco = deco.map(tr.changes);
+      for (const e of tr.effects) if (e.is(put)) deco = e.value;
+      return deco;
+    },
+    provide: (f) => EditorView.decorations.from(f),
+  });
+  return { put, field };
+}
+
+const layers = {};
+for (const name of ['colors', 'linked', 'mark', 'step', 'fault', 'token']) layers[name] = layer();
+
+export function createEditor(parent, doc, onChange, onSelect) {
+  const view = new EditorView({
+    parent,
+    state: EditorState.create({
+      doc,
+      extensions: [
+        basicSetup,
+        tovLanguage,
+        // The compiler ends lines at line feeds only; a lone carriage return stays a character.
+        EditorState.lineSeparator.of('\n'),
+        EditorView.contentAttributes.of({ 'aria-label': 'Program source' }),
+        Object.values(layers).map((l) => l.field),
+        EditorView.updateListener.of((u) => {
+          if (u.docChanged) onChange(u.state.doc.toString());
+          if (u.selectionSet || u.docChanged) onSelect(u.state);
+        }),
+      ],
+    }),
+  });
+  return view;
+}
+
+export function setText(view, text) {
+  view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } });
+}
+
+// Replaces layer `name` with decorations built from [{from, to, cls}] (a range) or
+// [{line, cls}] (a whole line). Ranges must not be empty.
+export function decorate(view, name, items) {
+  const ranges = [];
+  for (const it of items) {
+    if (it.line !== undefined) {
+      const l = view.state.doc.line(Math.min(Math.max(1, it.line), view.state.doc.lines));
+      ranges.push(Decoration.line({ class: it.cls }).range(l.from));
+    } else if (it.to > it.from) {
+      ranges.push(Decoration.mark({ class: it.cls }).range(it.from, it.to));
+    }
+  }
+  view.dispatch({ effects: layers[name].put.of(Decoration.set(ranges, true)) });
+}
+
+// The source range of the token at a compiler position.
+export function tokenRange(view, line, col) {
+  const from = offsetOf(view.state.doc, line, col);
+  return { from, to: from + tokenLength(view.state.doc, from) };
+}
+
+export function reveal(view, from) {
+  view.dispatch({ effects: EditorView.scrollIntoView(from, { y: 'nearest' }) });
+}
+
+// Shows the compile error (or none) as a diagnostic at its position.
+export function showError(view, error) {
+  const diags = [];
+  if (error) {
+    const { from, to } = tokenRange(view, error.line, error.col);
+    diags.push({ from, to: Math.max(to, from), severity: 'error', message: error.text });
+  }
+  view.dispatch(setDiagnostics(view.state, diags));
+}
+
+export function utf8Length(s) { return utf8.encode(s).length; }

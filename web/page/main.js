@@ -1,0 +1,193 @@
+// The page: the editor, the worker that compiles and runs, the program in the link, and
+// the views, which render the shared state.
+import { state, set, on } from './state.js';
+import { createEditor, setText, showError } from './editor.js';
+import { examples } from './examples.js';
+import * as link from './link.js';
+import * as listing from './views/listing.js';
+import * as output from './views/output.js';
+import * as consoleView from './views/console.js';
+
+const $ = (id) => document.getElementById(id);
+
+// ---- the worker ----
+let worker = null, nextId = 1;
+const pending = new Map();
+
+function startWorker() {
+  worker = new Worker(new URL('worker.js', location.href), { type: 'module' });
+  worker.onmessage = (e) => {
+    const { id, progress, result, failure } = e.data;
+    const p = pending.get(id);
+    if (!p) return;
+    if (progress !== undefined) { p.progress?.(progress); return; }
+    pending.delete(id);
+    if (failure !== undefined) p.reject(new Error(failure)); else p.resolve(result);
+  };
+  worker.onerror = (e) => { status(`The compiler could not start: ${e.message || 'unknown error'}`); };
+}
+
+export function call(type, args = {}, progress) {
+  const id = nextId++;
+  return new Promise((resolve, reject) => {
+    pending.set(id, { resolve, reject, progress });
+    worker.postMessage({ id, type, ...args });
+  });
+}
+
+// Ends whatever the worker is doing by replacing it.
+function restartWorker() {
+  worker.terminate();
+  for (const p of pending.values()) p.reject(new Error('stopped'));
+  pending.clear();
+  startWorker();
+  set({ machine: null });
+  compileNow();
+}
+
+function status(text) { $('status').textContent = text; }
+
+// ---- compiling on every change ----
+let compileTimer = 0, compileSeq = 0;
+
+async function compileNow() {
+  const seq = ++compileSeq, source = state.source;
+  try {
+    const compiled = await call('compile', { source });
+    if (seq !== compileSeq) return;
+    set({ compiled, selected: null, machine: null, replay: compiled.events.length });
+  } catch (err) {
+    if (err.message !== 'stopped') status(`Compiling failed: ${err.message}`);
+  }
+}
+
+function sourceChanged(text) {
+  set({ source: text, run: null });
+  $('notice').textContent = '';
+  link.store(text);
+  clearTimeout(compileTimer);
+  compileTimer = setTimeout(compileNow, 150);
+}
+
+// ---- running ----
+function limit() {
+  const n = Math.floor(Number($('limit').value));
+  return n >= 1 ? n : 1000000;
+}
+
+async function run() {
+  set({ running: true, run: null });
+  status('Running…');
+  const started = performance.now();
+  try {
+    const r = await call('run', { source: state.source, limit: limit() },
+      (steps) => status(`Running… ${steps.toLocaleString('en')} commands`));
+    set({ run: r });
+    const ms = Math.round(performance.now() - started);
+    if (r.limited) status(`Stopped at the step limit after ${r.steps.toLocaleString('en')} commands.`);
+    else if (r.status === 0) status(`Finished: ${r.steps.toLocaleString('en')} commands in ${ms} ms.`);
+    else status(`Ended with status ${r.status}.`);
+  } catch (err) {
+    if (err.message === 'stopped') status('Stopped.');
+    else status(`Running failed: ${err.message}`);
+  } finally {
+    set({ running: false });
+  }
+}
+
+function stop() {
+  if (!state.running) return;
+  restartWorker();
+}
+
+// ---- tabs ----
+function showTab(name) {
+  for (const tab of document.querySelectorAll('[role=tab]')) {
+    const on = tab.dataset.tab === name;
+    tab.setAttribute('aria-selected', String(on));
+    tab.tabIndex = on ? 0 : -1;
+    $(tab.getAttribute('aria-controls')).hidden = !on;
+  }
+  set({ tab: name });
+}
+
+function tabKeys(e) {
+  const tabs = [...document.querySelectorAll('[role=tab]')];
+  const i = tabs.indexOf(document.activeElement);
+  if (i < 0) return;
+  let j = -1;
+  if (e.key === 'ArrowRight') j = (i + 1) % tabs.length;
+  else if (e.key === 'ArrowLeft') j = (i + tabs.length - 1) % tabs.length;
+  else if (e.key === 'Home') j = 0;
+  else if (e.key === 'End') j = tabs.length - 1;
+  if (j < 0) return;
+  e.preventDefault();
+  tabs[j].focus();
+  showTab(tabs[j].dataset.tab);
+}
+
+// ---- start ----
+export const page = { call, status, showTab, editor: null };
+
+function start() {
+  startWorker();
+  const select = $('examples');
+  for (const name of Object.keys(examples)) {
+    const o = document.createElement('option');
+    o.value = name;
+    o.textContent = name;
+    select.append(o);
+  }
+
+  let text = examples.gcd;
+  const shared = link.read();
+  if (shared.error) {
+    text = '';
+    $('notice').textContent = shared.error;
+  } else if (shared.text !== null) {
+    text = shared.text;
+  }
+  state.source = text;
+
+  page.editor = createEditor($('editor'), text, sourceChanged, (s) => {
+    const line = s.doc.lineAt(s.selection.main.head).number;
+    const a = s.doc.lineAt(s.selection.main.from).number, b = s.doc.lineAt(s.selection.main.to).number;
+    set({ cursorLine: line, selLines: [a, b] });
+  });
+
+  select.addEventListener('change', () => {
+    if (!select.value) return;
+    setText(page.editor, examples[select.value]);
+    select.value = '';
+  });
+  $('run').addEventListener('click', run);
+  $('stop').addEventListener('click', stop);
+  $('share').addEventListener('click', async () => {
+    link.store(state.source);
+    try { await navigator.clipboard.writeText(location.href); status('Link copied.'); }
+    catch { status('The link is in the address bar.'); }
+  });
+  document.querySelector('[role=tablist]').addEventListener('keydown', tabKeys);
+  for (const tab of document.querySelectorAll('[role=tab]')) {
+    tab.addEventListener('click', () => showTab(tab.dataset.tab));
+  }
+
+  on((keys) => {
+    if (keys.has('compiled')) {
+      const c = state.compiled;
+      showError(page.editor, c && !c.ok ? c.error : null);
+      $('message').textContent = c && !c.ok ? c.error.text : '';
+      $('run').disabled = state.running || !c || !c.ok;
+    }
+    if (keys.has('running')) {
+      $('run').disabled = state.running || !state.compiled?.ok;
+      $('stop').disabled = !state.running;
+    }
+  });
+
+  for (const v of [listing, output, consoleView]) v.mount(page);
+  showTab('output');
+  compileNow();
+}
+
+start();

@@ -1,0 +1,73 @@
+// A scrolling list of text lines that draws only the lines in sight, so that a trace of a
+// million lines scrolls as easily as ten.
+export const rowHeight = 18;
+
+export class Lines {
+  // onPick(n) is called when line n is clicked or chosen with Enter.
+  constructor(root, label, onPick) {
+    this.box = document.createElement('div');
+    this.box.className = 'lines';
+    this.box.tabIndex = 0;
+    this.box.setAttribute('role', 'list');
+    this.box.setAttribute('aria-label', label);
+    this.inner = document.createElement('div');
+    this.inner.className = 'lines-inner';
+    this.box.append(this.inner);
+    root.append(this.box);
+    this.count = 0;
+    this.line = () => '';
+    this.marked = -1;
+    this.box.addEventListener('scroll', () => this.draw());
+    new ResizeObserver(() => this.draw()).observe(this.box);
+    if (onPick) {
+      this.box.addEventListener('click', (e) => {
+        const row = e.target.closest('[data-n]');
+        if (row) onPick(Number(row.dataset.n));
+      });
+    }
+  }
+
+  set(count, line) {
+    this.count = count;
+    this.line = line;
+    this.inner.style.height = `${count * rowHeight}px`;
+    this.draw();
+  }
+
+  // Marks line n and scrolls it into sight.
+  mark(n) {
+    this.marked = n;
+    if (n >= 0) {
+      const top = n * rowHeight, b = this.box;
+      if (top < b.scrollTop || top + rowHeight > b.scrollTop + b.clientHeight) {
+        b.scrollTop = Math.max(0, top - b.clientHeight / 2);
+      }
+    }
+    this.draw();
+  }
+
+  draw() {
+    const b = this.box;
+    const first = Math.floor(b.scrollTop / rowHeight);
+    const last = Math.min(this.count, first + Math.ceil((b.clientHeight || 400) / rowHeight) + 1);
+    const frag = document.createDocumentFragment();
+    for (let n = first; n < last; n++) {
+      const row = document.createElement('div');
+      row.className = n === this.marked ? 'line marked' : 'line';
+      row.style.top = `${n * rowHeight}px`;
+      row.dataset.n = n;
+      row.setAttribute('role', 'listitem');
+      row.textContent = this.line(n);
+      frag.append(row);
+    }
+    this.inner.replaceChildren(frag);
+  }
+}
+
+// The lines of a text without their CR LF ends.
+export function splitLines(text) {
+  if (!text) return [];
+  const lines = text.split('\n');
+  if (lines[lines.length - 1] === '') lines.pop();
+  return lines.map((l) => (l.endsWith('\r') ? l.slice(0, -1) : l));
+}
