@@ -8,6 +8,11 @@
 
 namespace Comp {
 
+#ifdef TOV_WEB
+uint64_t bound = UINT64_MAX;
+uint64_t steps;
+#endif
+
 namespace {
 
 using Comp0::TCmdDesc;
@@ -267,11 +272,12 @@ void List() {
 }
 
 void Exec() {
-  // the trace texts are made afresh for the program in the store
-  for (uint32_t a = 0; a < len; ++a)
-    traces[a].made = false;
-  pc = 0;
-#ifdef TOV_FUZZ_STEPS
+  Start();
+#ifdef TOV_WEB
+  // the page bounds a run by its step limit
+  for (steps = 0; pc < len; ++steps) {
+    if (steps == bound) Fio::Exit(9);
+#elif defined(TOV_FUZZ_STEPS)
   // the fuzzing harness bounds programs that loop by design
   for (uint32_t steps = 0; pc < len; ++steps) {
     if (steps == TOV_FUZZ_STEPS) Fio::Exit(0);
@@ -282,6 +288,39 @@ void Exec() {
     Dbg();
     ExecCmd();
   }
+}
+
+void Start() {
+  // the trace texts are made afresh for the program in the store
+  for (uint32_t a = 0; a < len; ++a)
+    traces[a].made = false;
+  pc = 0;
+}
+
+bool Step() {
+  if (pc >= len) return false;
+  FetchCmd();
+  Dbg();
+  ExecCmd();
+  return true;
+}
+
+void Get(TMachine& m) {
+  m.pc = pc;
+  m.pc0 = pc0;
+  m.cond = cond;
+  m.ac = ac;
+  memcpy(m.args, args, sizeof args);
+  memcpy(m.vars, vars, sizeof vars);
+}
+
+void Set(const TMachine& m) {
+  pc = m.pc;
+  pc0 = m.pc0;
+  cond = m.cond;
+  ac = m.ac;
+  memcpy(args, m.args, sizeof args);
+  memcpy(vars, m.vars, sizeof vars);
 }
 
 void Init() {

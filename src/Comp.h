@@ -21,6 +21,35 @@ void List();
 // Runs the program from address 0, tracing every command on standard error.
 void Exec();
 
+// ---- A run taken one command at a time, for tools that show it ----------
+
+// The registers and stores that a run changes.
+struct TMachine {
+  uint32_t pc;   // the next command
+  uint32_t pc0;  // the command fetched last
+  bool cond;
+  uint32_t ac;  // entries on the stack
+  int32_t args[stackSize];
+  int32_t vars[varCnt];
+};
+
+// Readies a run from address 0, as Exec does before its first command.
+void Start();
+// Runs the command at pc with its trace line, as Exec does; false (and
+// nothing done) once the program has ended.
+bool Step();
+void Get(TMachine& m);
+// Puts back a state that Get took of the same program.
+void Set(const TMachine& m);
+
+#ifdef TOV_WEB
+// The page bounds a run of Exec by its step limit: the run ends through
+// Fio::Exit with status 9 instead of starting command number bound + 1.
+// The page sets bound before each run; steps counts the commands started.
+extern uint64_t bound;
+extern uint64_t steps;
+#endif
+
 void Init();
 
 }  // namespace Comp

@@ -8,6 +8,8 @@
 
 namespace Gen {
 
+void (*watch)(const TEvent& e) = nullptr;
+
 namespace {
 
 using Comp0::endMark;
@@ -49,6 +51,11 @@ int32_t vals[2];      // the value of FALSE and TRUE
   Fio::Fail(p);
 }
 
+// Hands the trace line just written, from s to e, to the watcher.
+void Tell(TEventKind k, const char* s, const char* e, uint32_t pos, uint32_t at, uint32_t v) {
+  if (watch != nullptr) watch(TEvent{k, s, uint32_t(e - s), lck, pos, at, v});
+}
+
 void DbgStr(const char* s) {
   char* p = Fio::Begin(Fio::stdErr);
   p = Fio::Str(p, "Gen.Dbg: ");
@@ -57,8 +64,10 @@ void DbgStr(const char* s) {
 
 void DbgCmd() {
   if (first) {
-    Fio::Line(Fio::stdErr, "Gen.Dbg: lck  pos  cmd");
+    static const char head[] = "Gen.Dbg: lck  pos  cmd";
+    Fio::Line(Fio::stdErr, head);
     first = false;
+    Tell(evHead, head + 9, head + sizeof head - 1, 0, 0, 0);
   }
   Comp0::TCmdStr text;
   const uint32_t n = Comp0::Convert(cmd, text);
@@ -66,20 +75,26 @@ void DbgCmd() {
   Comp::GetPos(at);
   char* p = Fio::Begin(Fio::stdErr);
   p = Fio::Str(p, "Gen.Dbg: ");
+  char* const s = p;
   p = Fio::CardRight(p, lck, 3);
   *p++ = ' ';
   p = Fio::CardRight(p, at, 4);
   p = Fio::Mem(p, ": ", 2);
   memcpy(p, text, sizeof text);  // Begin leaves room; only n bytes count
   Fio::End(Fio::stdErr, p + n);
+  Tell(evCmd, s, p + n, at, 0, 0);
 }
 
 void DbgFix(uint32_t a, uint32_t v) {
   char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Gen.Dbg: Fixup ");
+  p = Fio::Str(p, "Gen.Dbg: ");
+  char* const s = p;
+  p = Fio::Str(p, "Fixup ");
   p = Fio::Card(p, a);
   p = Fio::Str(p, " with ");
-  Fio::End(Fio::stdErr, Fio::Card(p, v));
+  p = Fio::Card(p, v);
+  Fio::End(Fio::stdErr, p);
+  Tell(evFix, s, p, 0, a, v);
 }
 
 void PutWord(uint32_t x) {
@@ -183,13 +198,17 @@ void Merge(uint32_t& a, uint32_t b) {
 }
 
 void Lock() {
-  DbgStr("Lock");
+  static const char s[] = "Lock";
+  DbgStr(s);
   ++lck;
+  Tell(evLock, s, s + 4, 0, 0, 0);
 }
 
 void Unlock() {
-  DbgStr("Unlock");
+  static const char s[] = "Unlock";
+  DbgStr(s);
   --lck;
+  Tell(evUnlock, s, s + 6, 0, 0, 0);
 }
 
 // Puts the value of x on top of the stack.

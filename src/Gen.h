@@ -43,6 +43,24 @@ void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y);
 void Asg(TItemDesc x, TItemDesc y);
 void Wrt(TItemDesc x);
 
+// ---- The trace as events, for tools that replay a compilation ------------
+
+enum TEventKind : uint8_t { evHead, evCmd, evFix, evLock, evUnlock };
+
+struct TEvent {
+  TEventKind kind;
+  const char* text;  // the trace line after "Gen.Dbg: " (not NUL-terminated)
+  uint32_t n;        // its length
+  uint32_t lck;      // the lock depth once the event is done
+  uint32_t pos;      // evCmd: the command's position (where it went, or would have)
+  uint32_t at;       // evFix: the address field patched
+  uint32_t value;    // evFix: the value written there
+};
+
+// Called once for each trace line, just after it is written; null on the
+// console.
+extern void (*watch)(const TEvent& e);
+
 void InitModule();
 
 }  // namespace Gen

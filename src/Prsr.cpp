@@ -13,18 +13,6 @@ namespace {
 using Gen::TItemDesc;
 using Scnr::TSymbol;
 
-enum TClass : uint8_t { cConst, cVar, cType };
-
-struct TObjDesc {
-  uint32_t id;  // the name's handle in the scanner's identifier store
-  Gen::TType typ;
-  TClass cls;
-  union {
-    int32_t val;   // cConst
-    uint32_t idx;  // cVar: the variable's cell
-  };
-};
-
 constexpr uint32_t objMax = 32;
 constexpr uint32_t depthMax = 1000;  // nesting of factors and statement sequences
 
@@ -365,6 +353,11 @@ void Predeclare(const char* name, TClass cls, Gen::TType typ, int32_t val) {
 }
 
 }  // namespace
+
+const TObjDesc* Objs(uint32_t& n) {
+  n = cnt;
+  return objs;
+}
 
 // program = [ "CONST" { ConstDeclaration } ] [ "VAR" { VarDeclaration } ]
 //   "BEGIN" StatementSequence "END" "." .

@@ -1,8 +1,28 @@
 // Prsr: the parser. One pass of recursive descent that checks the types of
 // the operands and has the code generator emit the code as it goes.
 #pragma once
+#include <cstdint>
+
+#include "Gen.h"
 
 namespace Prsr {
+
+enum TClass : uint8_t { cConst, cVar, cType };
+
+// An entry of the symbol table.
+struct TObjDesc {
+  uint32_t id;  // the name's handle in the scanner's identifier store
+  Gen::TType typ;
+  TClass cls;
+  union {
+    int32_t val;   // cConst
+    uint32_t idx;  // cVar: the variable's cell
+  };
+};
+
+// The symbol table, for tools that show variables by name: n entries, the
+// predeclared names first, then the program's in the order declared.
+const TObjDesc* Objs(uint32_t& n);
 
 // Compiles the whole program from the scanner's source; returns only when
 // it is correct, having emitted the final halt command.

@@ -7,6 +7,7 @@ TSymbol sym;
 uint32_t num;
 uint32_t id;
 TPosDesc pos;
+TPosDesc last;
 
 namespace {
 
@@ -203,6 +204,7 @@ TSymbol Single(uint8_t c) {
 }  // namespace
 
 void Read() {
+  last = pos;
   for (;;) {
     // control characters, the blank, DEL and every byte above 7FH are white space
     for (;;) {
@@ -279,6 +281,11 @@ void Put(const char* s) {
 
 void KeepId() { id = len; }
 
+const char* Text(uint32_t i, uint32_t& n) {
+  n = buf[i] - 1u;  // the size byte counts itself
+  return reinterpret_cast<const char*>(buf + i + 1);
+}
+
 int32_t Diff(uint32_t i, uint32_t j) {
   const uint32_t n = buf[i];
   for (uint32_t k = 0; k < n; ++k) {
@@ -288,7 +295,7 @@ int32_t Diff(uint32_t i, uint32_t j) {
 }
 
 void Init() {
-  pos = chp = TPosDesc{0, 0};
+  pos = last = chp = TPosDesc{0, 0};
   buf[0] = 0;
   src = Fio::stdIn;
   sym = sNull;

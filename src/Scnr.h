@@ -60,6 +60,7 @@ extern TSymbol sym;     // the current token
 extern uint32_t num;    // its value when it is sNum
 extern uint32_t id;     // the handle of the current word; where the next one goes
 extern TPosDesc pos;    // the position of the current token's first character
+extern TPosDesc last;   // the same of the token before it, the last one consumed
 
 // Advances to the next token.
 void Read();
@@ -67,6 +68,8 @@ void Read();
 void Put(const char* s);
 // Keeps the current entry: later words go after it.
 void KeepId();
+// The text of entry i: its first character, its length in n.
+const char* Text(uint32_t i, uint32_t& n);
 // Compares the entries i and j: 0 for the same text, else the sign of their order.
 int32_t Diff(uint32_t i, uint32_t j);
 

@@ -1,0 +1,69 @@
+// The browser tests' setting: the built site served over HTTP (with the page's
+// Content-Security-Policy) and headless Chromium from the system, both started
+// once per test file and closed when its tests end.
+//
+// The tests run from scripts/web test, which builds the site and sets
+// TOV_SITE (the built site), TOV_NATIVE (the console program) and
+// TOV_PROPERTY (the random program generator).
+import { after, before } from 'node:test';
+import { createRequire } from 'node:module';
+import { join, resolve } from 'node:path';
+import { serve } from '../../web/serve.mjs';
+
+export const root = resolve(import.meta.dirname, '../..');
+// the npm packages live with the page, in web/
+const { chromium } = createRequire(join(root, 'web/package.json'))('playwright-core');
+export const site = process.env.TOV_SITE ?? join(root, 'build-web/site');
+export const native = process.env.TOV_NATIVE ?? join(root, 'build/tov');
+export const property = process.env.TOV_PROPERTY ?? join(root, 'build/tests/property/property');
+
+const ctx = {};
+
+// Starts the server and the browser before the file's tests; returns an
+// object whose url, browser and server are set once they run.
+export function setup() {
+  before(async () => {
+    ctx.server = await serve(site, 0);
+    ctx.url = `http://127.0.0.1:${ctx.server.address().port}/`;
+    ctx.browser = await chromium.launch({
+      executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+      headless: true,
+      args: [
+        '--headless',
+        '--no-sandbox',
+        '--disable-gpu',
+        '--disable-quic',
+        '--no-first-run',
+        '--disable-background-networking',
+        '--disable-component-update',
+        '--disable-sync',
+      ], // playwright gives each launch a fresh profile directory of its own
+    });
+  });
+  after(async () => {
+    await ctx.browser?.close();
+    ctx.server?.close();
+  });
+  return ctx;
+}
+
+// A new page at the site's path (default the page itself); console errors
+// and failed requests are collected in page.problems.
+export async function open(path = '', options = {}) {
+  const page = await ctx.browser.newPage(options);
+  page.problems = [];
+  page.on('pageerror', (e) => page.problems.push(`pageerror: ${e.message}`));
+  page.on('console', (m) => m.type() === 'error' && page.problems.push(`console: ${m.text()}`));
+  await page.goto(ctx.url + path);
+  return page;
+}
+
+// A page with the module loaded as globalThis.tov (the result of load()).
+export async function withModule() {
+  const page = await open('tov.mjs');
+  await page.evaluate(async () => {
+    const m = await import('./tov.mjs');
+    globalThis.tov = await m.load();
+  });
+  return page;
+}

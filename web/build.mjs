@@ -1,0 +1,32 @@
+// Builds the site: bundles the page's scripts with esbuild, copies its HTML
+// and CSS, and adds the module (tov.mjs with the WebAssembly build of tov).
+//
+//   node web/build.mjs WASM_DIR SITE_DIR
+import * as esbuild from 'esbuild';
+import { copyFile, mkdir, readdir, rm } from 'node:fs/promises';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const web = dirname(fileURLToPath(import.meta.url));
+const [wasmDir, site] = process.argv.slice(2);
+const page = join(web, 'page');
+
+await rm(site, { recursive: true, force: true });
+await mkdir(site, { recursive: true });
+await esbuild.build({
+  entryPoints: [join(page, 'main.js'), join(page, 'worker.js')],
+  outdir: site,
+  bundle: true,
+  format: 'esm',
+  minify: true,
+  sourcemap: 'linked',
+  target: 'es2022',
+  // the worker loads the module from the site at run time
+  external: ['./tov.mjs'],
+  logLevel: 'warning',
+});
+for (const name of await readdir(page)) {
+  if (/\.(html|css|png|svg)$/.test(name)) await copyFile(join(page, name), join(site, name));
+}
+await copyFile(join(web, 'module', 'tov.mjs'), join(site, 'tov.mjs'));
+for (const name of ['tov-core.mjs', 'tov-core.wasm']) await copyFile(join(wasmDir, name), join(site, name));

@@ -1,0 +1,320 @@
+// tov as an ES module: the console program compiled to WebAssembly, with the
+// same bytes out for the same arguments and input, and the structured results
+// that the page shows. See docs/module.md.
+import createTov from './tov-core.mjs';
+
+const latin = new TextDecoder('latin1');
+const utf8 = new TextEncoder();
+const kinds = ['head', 'cmd', 'fixup', 'lock', 'unlock'];
+const machineSize = 400; // Comp::TMachine: pc, pc0, cond, ac, 32 stack entries, 64 cells
+
+// The end of a run: thrown by the program's exit, caught by the caller here.
+class End {
+  constructor(status) {
+    this.status = status;
+  }
+}
+
+// Collects the bytes of one stream; the program flushes in blocks of 64 KiB.
+class Bytes {
+  constructor() {
+    this.parts = [];
+    this.length = 0;
+  }
+  add(view) {
+    this.parts.push(view.slice());
+    this.length += view.length;
+  }
+  bytes() {
+    const all = new Uint8Array(this.length);
+    let at = 0;
+    for (const p of this.parts) {
+      all.set(p, at);
+      at += p.length;
+    }
+    return all;
+  }
+}
+
+function toBytes(x) {
+  return typeof x === 'string' ? utf8.encode(x) : x instanceof Uint8Array ? x : new Uint8Array(x);
+}
+
+// One instance of the program: its own memory, file system and state.
+function instance(wasm) {
+  const m = {
+    instantiateWasm(imports, receive) {
+      const inst = new WebAssembly.Instance(wasm, imports);
+      receive(inst, wasm);
+      return inst.exports;
+    },
+    print() {},
+    printErr() {},
+  };
+  m.tovEnd = (status) => new End(status);
+  m.tovSink = () => {};
+  m.tovEvent = () => {};
+  m.tovCommand = () => {};
+  m.tovName = () => {};
+  createTov(m); // ready at once: the instantiation above is synchronous
+  m._tovInit();
+  m.FS.mkdir('/w');
+  return m;
+}
+
+function text(m, p, n) {
+  return latin.decode(m.HEAPU8.subarray(p, p + n));
+}
+
+// Removes everything under the directory at path (not the directory itself).
+function clear(FS, path) {
+  for (const name of FS.readdir(path)) {
+    if (name === '.' || name === '..') continue;
+    const p = `${path}/${name}`;
+    if (FS.isDir(FS.stat(p).mode)) {
+      clear(FS, p);
+      FS.rmdir(p);
+    } else {
+      FS.unlink(p);
+    }
+  }
+}
+
+// Runs the program's main with the arguments, standard input and files;
+// returns the status. The module's state starts afresh with main.
+function call(m, args, stdin, files, { events = false, bound = 0 } = {}) {
+  const FS = m.FS;
+  FS.chdir('/');
+  clear(FS, '/w');
+  FS.writeFile('/tmp/stdin', toBytes(stdin));
+  for (const [name, content] of Object.entries(files)) {
+    const path = `/w/${name}`;
+    const parts = path.split('/');
+    for (let i = 2; i < parts.length; ++i) {
+      const dir = parts.slice(0, i).join('/');
+      if (!FS.analyzePath(dir).exists) FS.mkdir(dir);
+    }
+    FS.writeFile(path, toBytes(content));
+  }
+  FS.chdir('/w');
+  const sp = m.stackSave();
+  try {
+    const argv = m.stackAlloc(4 * (args.length + 2));
+    ['tov', ...args].forEach((a, i) => (m.HEAPU32[(argv >> 2) + i] = cstr(m, String(a))));
+    m.HEAPU32[(argv >> 2) + args.length + 1] = 0;
+    m._tovPrepare(cstr(m, '/tmp/stdin'), events ? 1 : 0, bound);
+    m._main(args.length + 1, argv);
+    throw new Error('tov: main returned');
+  } catch (e) {
+    if (e instanceof End) return e.status;
+    throw e;
+  } finally {
+    m.stackRestore(sp);
+  }
+}
+
+// A NUL-terminated copy of s on the program's stack.
+function cstr(m, s) {
+  const b = utf8.encode(s);
+  const p = m.stackAlloc(b.length + 1);
+  m.HEAPU8.set(b, p);
+  m.HEAPU8[p + b.length] = 0;
+  return p;
+}
+
+function lastLine(s) {
+  const lines = s.split('\r\n');
+  return lines.length > 1 ? lines[lines.length - 2] : '';
+}
+
+// compile: the structured results of one compilation of source.
+function compileWith(m, source) {
+  const out = new Bytes();
+  const err = new Bytes();
+  const events = [];
+  m.tovSink = (s, p, n) => (s === 0 ? out : err).add(m.HEAPU8.subarray(p, p + n));
+  m.tovEvent = (kind, p, n, lck, pos, at, value, line, col, nline, ncol) => {
+    const e = { kind: kinds[kind], text: text(m, p, n), lck, pos, line, col, next: { line: nline, col: ncol } };
+    if (kind === 2) {
+      e.at = at;
+      e.value = value;
+    }
+    events.push(e);
+  };
+  const status = call(m, [], source, {}, { events: true });
+  m.tovEvent = () => {};
+  const listing = latin.decode(out.bytes());
+  const trace = latin.decode(err.bytes());
+  const result = { ok: status === 0, error: null, commands: [], events, vars: [], listing, trace };
+  if (status !== 0) {
+    result.error = { line: m._tovErrLine(), col: m._tovErrCol(), text: lastLine(trace) };
+    return result;
+  }
+  // the command that went to an address is the last one emitted unlocked there
+  const from = new Map();
+  for (const e of events) if (e.kind === 'cmd' && e.lck === 0) from.set(e.pos, e);
+  m.tovCommand = (adr, p, n, t, tn) => {
+    const e = from.get(adr);
+    result.commands.push({
+      adr,
+      bytes: Array.from(m.HEAPU8.subarray(p, p + n)),
+      text: text(m, t, tn),
+      line: e ? e.line : 0,
+      col: e ? e.col : 0,
+    });
+  };
+  m._tovCommands();
+  m.tovName = (p, n, cls, typ, val) => {
+    const name = text(m, p, n);
+    const type = typ === 0 ? 'BOOLEAN' : 'INTEGER';
+    if (cls === 1) result.vars.push({ name, type, cell: val });
+    else if (cls === 0) result.vars.push({ name, type, value: val, const: true });
+  };
+  m._tovNames();
+  return result;
+}
+
+// A program compiled into an instance of its own, run a command at a time.
+function makeMachine(wasm, source, limit) {
+  const m = instance(wasm);
+  const out = [];
+  let errLast = '';
+  let status = 0;
+  m.tovSink = (s, p, n) => {
+    const t = text(m, p, n);
+    if (s === 0) out.push(t);
+    else errLast = t;
+  };
+  status = call(m, [], source, {});
+  if (status !== 0) return null;
+  out.length = 0; // the listing
+  errLast = '';
+  m._tovStart();
+  const at = m._tovGet();
+  const initial = m.HEAPU8.slice(at, at + machineSize);
+  let output = '';
+  let steps = 0;
+  let error = null;
+  let failPc = null;
+  let ended = false;
+
+  const view = () => {
+    const p = m._tovGet();
+    return new DataView(m.HEAPU8.buffer, p, machineSize);
+  };
+  const collect = () => {
+    if (out.length) {
+      output += out.join('');
+      out.length = 0;
+    }
+  };
+
+  const api = {
+    limit,
+    step(n = 1) {
+      if (ended || error) return 0;
+      const want = Math.min(n, limit - steps);
+      if (want <= 0) return 0;
+      let ran;
+      try {
+        ran = m._tovStep(want);
+        if (ran < want) ended = true;
+      } catch (e) {
+        if (!(e instanceof End)) throw e;
+        ran = m._tovStepped() - steps;
+        const lines = errLast.split('\r\n');
+        error = lines.length > 1 ? lines[lines.length - 2] : errLast;
+        failPc = view().getUint32(4, true);
+      }
+      steps += ran;
+      collect();
+      return ran;
+    },
+    get pc() {
+      return view().getUint32(0, true);
+    },
+    get cond() {
+      return view().getUint8(8) !== 0;
+    },
+    get stack() {
+      const v = view();
+      const ac = v.getUint32(12, true);
+      const s = [];
+      for (let i = 0; i < ac; ++i) s.push(v.getInt32(16 + 4 * i, true));
+      return s;
+    },
+    get cells() {
+      const p = m._tovGet();
+      return new Int32Array(m.HEAPU8.buffer.slice(p + 144, p + 400));
+    },
+    get output() {
+      return output;
+    },
+    get steps() {
+      return steps;
+    },
+    get done() {
+      return ended || error !== null || steps >= limit;
+    },
+    get ended() {
+      return ended;
+    },
+    get limited() {
+      return !ended && error === null && steps >= limit;
+    },
+    get error() {
+      return error;
+    },
+    get failPc() {
+      return failPc;
+    },
+    // A copy of everything the run has changed, for restore.
+    snapshot() {
+      const p = m._tovGet();
+      return { state: m.HEAPU8.slice(p, p + machineSize), steps, output: output.length, ended, error, failPc };
+    },
+    restore(s) {
+      const p = m._tovGet();
+      m.HEAPU8.set(s.state, p);
+      m._tovSet(s.steps);
+      steps = s.steps;
+      output = output.slice(0, s.output);
+      ended = s.ended;
+      error = s.error;
+      failPc = s.failPc;
+    },
+    reset() {
+      api.restore({ state: initial, steps: 0, output: 0, ended: false, error: null, failPc: null });
+    },
+  };
+  return api;
+}
+
+// Loads the WebAssembly once; the result's functions share one instance,
+// except that every machine gets an instance of its own.
+export async function load(url = new URL('tov-core.wasm', import.meta.url)) {
+  const wasm = await WebAssembly.compileStreaming(fetch(url));
+  const shared = instance(wasm);
+  return {
+    run(args, stdin = '', files = {}, { limit = 0 } = {}) {
+      const out = new Bytes();
+      const err = new Bytes();
+      shared.tovSink = (s, p, n) => (s === 0 ? out : err).add(shared.HEAPU8.subarray(p, p + n));
+      const status = call(shared, args, stdin, files, { bound: limit });
+      const steps = shared._tovSteps();
+      return {
+        status,
+        stdout: out.bytes(),
+        stderr: err.bytes(),
+        steps,
+        limited: limit > 0 && status === 9 && steps === limit,
+      };
+    },
+    compile(source) {
+      return compileWith(shared, source);
+    },
+    machine(source, limit = 1000000) {
+      return makeMachine(wasm, source, limit);
+    },
+  };
+}
