@@ -7,6 +7,10 @@ import * as link from './link.js';
 import * as listing from './views/listing.js';
 import * as output from './views/output.js';
 import * as consoleView from './views/console.js';
+import * as machine from './views/machine.js';
+import * as store from './views/store.js';
+import * as replay from './views/replay.js';
+import * as traces from './views/traces.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -41,8 +45,37 @@ function restartWorker() {
   for (const p of pending.values()) p.reject(new Error('stopped'));
   pending.clear();
   startWorker();
+  recording = null;
   set({ machine: null });
   compileNow();
+}
+
+// The worker records the run of the current program once; the machine and trace views
+// move through that recording. Resolves to false when there is no recording.
+let recording = null;
+
+function record() {
+  if (recording) return recording;
+  if (!state.compiled?.ok) return Promise.resolve(false);
+  recording = (async () => {
+    set({ running: true });
+    status('Recording the run…');
+    try {
+      const source = state.source;
+      const machine = await call('record', { source, limit: limit() });
+      if (source !== state.source) return false;
+      set({ machine });
+      status('');
+      return true;
+    } catch (err) {
+      recording = null;
+      status(err.message === 'stopped' ? 'Stopped.' : `Recording failed: ${err.message}`);
+      return false;
+    } finally {
+      set({ running: false });
+    }
+  })();
+  return recording;
 }
 
 function status(text) { $('status').textContent = text; }
@@ -55,6 +88,7 @@ async function compileNow() {
   try {
     const compiled = await call('compile', { source });
     if (seq !== compileSeq) return;
+    recording = null;
     set({ compiled, selected: null, machine: null, replay: compiled.events.length });
   } catch (err) {
     if (err.message !== 'stopped') status(`Compiling failed: ${err.message}`);
@@ -127,7 +161,7 @@ function tabKeys(e) {
 }
 
 // ---- start ----
-export const page = { call, status, showTab, editor: null };
+export const page = { call, status, showTab, limit, record, editor: null };
 
 function start() {
   startWorker();
@@ -185,7 +219,7 @@ function start() {
     }
   });
 
-  for (const v of [listing, output, consoleView]) v.mount(page);
+  for (const v of [listing, output, consoleView, machine, store, replay, traces]) v.mount(page);
   showTab('output');
   compileNow();
 }

@@ -43,3 +43,8 @@ export function cellNames() {
   for (const v of state.compiled?.vars ?? []) if (!v.const) names.set(v.cell, v.name);
   return names;
 }
+
+// The command text of a generator event: its trace line after the lock depth and address.
+export function eventCommand(e) {
+  return e.text.slice(e.text.indexOf(': ') + 2);
+}

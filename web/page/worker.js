@@ -1,9 +1,10 @@
 // The worker owns the compiler and the machine. The page sends plain requests
-// {id, type, ...} and gets plain answers {id, ...}; a long run posts progress and can
-// only be ended by terminating the worker.
+// {id, type, ...} and gets plain answers {id, ...}; a long run can only be ended by
+// terminating the worker.
+import { load } from './tov.mjs';
 import { Recording } from './record.js';
 
-const ready = import(new URL('tov.mjs', self.location.href).href).then((m) => m.load());
+const ready = load();
 let tov = null;
 let rec = null;           // the recording of the stepped machine
 const decoder = new TextDecoder();
@@ -13,37 +14,26 @@ const handlers = {
     return tov.compile(source);
   },
 
-  // Runs the program as `tov -x` does, but at most `limit` commands: the machine runs
-  // first; only a program that ends within the limit is run again for the console's texts.
-  run({ id, source, limit }) {
+  // Runs the program as `tov -x` does, at most `limit` commands. A run-time error is
+  // found again on a machine, which tells the command that failed.
+  run({ source, limit }) {
     const compiled = tov.compile(source);
-    if (!compiled.ok) return texts(tov.run(['p.tov'], '', { 'p.tov': source }), compiled, null);
-    const end = storeLength(compiled.commands);
-    const m = tov.machine(source, limit);
-    let shown = performance.now();
-    while (m.steps < limit && !m.done) {
-      m.step(Math.min(200000, limit - m.steps));
-      if (performance.now() - shown > 100) {
-        shown = performance.now();
-        self.postMessage({ id, progress: m.steps });
-      }
+    const r = tov.run(['-x', 'p.tov'], '', { 'p.tov': source }, { limit });
+    const result = texts(r, compiled);
+    if (compiled.ok && r.status !== 0 && !r.limited) {
+      const m = tov.machine(source, limit);
+      m.step(limit);
+      result.error = m.error;
+      result.failPc = m.failPc;
     }
-    if (m.error === null && m.pc < end) {
-      return {
-        limited: true, steps: m.steps, output: m.output, status: null,
-        stdout: compiled.listing + m.output, stderr: compiled.trace, listing: compiled.listing,
-        trace: compiled.trace, execTrace: '', error: null, failPc: null,
-      };
-    }
-    return texts(tov.run(['-x', 'p.tov'], '', { 'p.tov': source }), compiled, m);
+    return result;
   },
 
   // The stepped machine: a recording of one run that the page moves through.
   record({ source, limit }) {
-    const compiled = tov.compile(source);
-    if (!compiled.ok) { rec = null; return null; }
-    rec = new Recording(tov.machine(source, limit), compiled, limit);
-    return rec.state(0);
+    const m = tov.machine(source, limit);
+    rec = m ? new Recording(m) : null;
+    return rec ? rec.state(0) : null;
   },
   goto({ step }) { return rec ? rec.state(step) : null; },
   // The first step after `from` at which the pc is one of `adrs`, or the last step.
@@ -51,22 +41,17 @@ const handlers = {
   history() { return rec ? rec.history() : null; },
 };
 
-function storeLength(commands) {
-  const last = commands[commands.length - 1];
-  return last ? last.adr + last.bytes.length : 0;
-}
-
 // The console's texts of a run, and the parts a reader asks for: the program's output
 // follows the listing on stdout, the execution trace follows the generator's on stderr.
-function texts(r, compiled, m) {
+function texts(r, compiled) {
   const stdout = decoder.decode(r.stdout), stderr = decoder.decode(r.stderr);
   const ok = compiled.ok;
   return {
-    status: r.status, stdout, stderr, limited: false, steps: m ? m.steps : 0,
+    status: r.status, stdout, stderr, limited: r.limited, steps: r.steps,
     listing: compiled.listing, trace: compiled.trace,
     output: ok ? stdout.slice(compiled.listing.length) : '',
     execTrace: ok ? stderr.slice(compiled.trace.length) : '',
-    error: m ? m.error : null, failPc: m && m.error !== null ? m.failPc : null,
+    error: null, failPc: null,
   };
 }
 

@@ -47,15 +47,11 @@ export function mount() {
 // come from executing it.
 function current(kind) {
   const r = state.run, c = state.compiled;
-  if (r && !r.limited) return { text: r[kind] };
+  if (r) return { text: r[kind] };
   if (!c) return { text: '' };
   const compiled = { listing: c.listing, trace: c.trace, stdout: c.listing, stderr: c.trace };
   if (kind in compiled) return { text: compiled[kind] };
-  return {
-    text: '',
-    note: r?.limited ? 'The run was stopped at the step limit; the console would have run on.'
-      : 'Run the program to see its execution trace.',
-  };
+  return { text: '', note: 'Run the program to see its execution trace.' };
 }
 
 function render() {

@@ -1,0 +1,159 @@
+// The compiler, replayed: the generator's events one at a time, forward and back, with a
+// slider over the whole compilation. At each event: its trace line, the token being
+// parsed (marked in the editor), the lock depth, and the store as it grows, where every
+// forward jump waits as pending, linked to the jump before it in its chain, until the
+// fix-up patches it and its arrow lands on the target.
+import { state, set, on, commandAt, eventCommand } from '../state.js';
+import { decorate, tokenRange, reveal } from '../editor.js';
+import { button } from './console.js';
+import { span, note } from './listing.js';
+import { rowHeight } from './lines.js';
+
+const endMarker = 0xffffffff;
+let page, slider, eventLine, lockLine, rowsBox, arrows, list;
+
+export function mount(p) {
+  page = p;
+  const root = document.getElementById('panel-replay');
+  const bar = document.createElement('div');
+  bar.className = 'toolbar';
+  const label = document.createElement('label');
+  label.textContent = 'Event ';
+  slider = document.createElement('input');
+  slider.type = 'range';
+  slider.min = '0';
+  slider.id = 'replay-slider';
+  slider.addEventListener('input', () => set({ replay: Number(slider.value) }));
+  label.append(slider);
+  bar.append(
+    button('First', () => move(() => 0)),
+    button('Previous', () => move((i) => i - 1)),
+    button('Next', () => move((i) => i + 1)),
+    button('Last', () => move(() => Infinity)),
+    label,
+  );
+  eventLine = document.createElement('p');
+  eventLine.id = 'replay-event';
+  eventLine.className = 'text';
+  eventLine.setAttribute('role', 'status');
+  lockLine = document.createElement('p');
+  lockLine.className = 'note';
+  lockLine.id = 'replay-lock';
+  list = document.createElement('div');
+  list.className = 'replay';
+  arrows = document.createElementNS('http://www.w3.org/2000/svg', 'svg');
+  arrows.setAttribute('class', 'arrows');
+  arrows.setAttribute('aria-hidden', 'true');
+  rowsBox = document.createElement('div');
+  rowsBox.id = 'replay-store';
+  rowsBox.className = 'rows';
+  list.append(arrows, rowsBox);
+  root.append(bar, eventLine, lockLine, list);
+  on((keys) => {
+    if (keys.has('replay') || keys.has('compiled')) render();
+    if (keys.has('tab') && state.tab !== 'replay') decorate(page.editor, 'token', []);
+  });
+}
+
+function move(f) {
+  const n = state.compiled?.events?.length ?? 0;
+  set({ replay: Math.max(0, Math.min(n, f(state.replay))) });
+}
+
+// The store after the first k events: the commands written so far with their address
+// fields as they stand, and those traced under the lock, which are not written.
+export function storeAt(events, k) {
+  const rows = [], fields = new Map(), patchedAt = new Map();
+  events.forEach((e, i) => { if (e.kind === 'fixup' && !patchedAt.has(e.at)) patchedAt.set(e.at, i); });
+  for (let i = 0; i < k; i++) {
+    const e = events[i];
+    if (e.kind === 'cmd') {
+      const text = eventCommand(e), jump = /^(Jmp|Jpf|Jpt) (\S+)$/.exec(text);
+      const row = { adr: e.pos, text, event: i, locked: e.lck > 0, jump: jump?.[1] };
+      if (jump && !row.locked) {
+        row.field = e.pos + 1;
+        row.link = jump[2] === '<fixme>' ? endMarker : Number(jump[2]);
+        // A jump is forward, and so pending, when a later fix-up patches its field.
+        row.pending = patchedAt.has(row.field) && patchedAt.get(row.field) > i;
+        fields.set(row.field, row);
+      }
+      rows.push(row);
+    } else if (e.kind === 'fixup') {
+      const row = fields.get(e.at);
+      if (row) {
+        row.pending = false;
+        row.target = e.value;
+        row.text = `${row.jump} ${e.value}`;
+        row.fixedAt = i;
+      }
+    }
+  }
+  return rows;
+}
+
+function render() {
+  const c = state.compiled;
+  if (!c || !c.ok) {
+    rowsBox.replaceChildren(note(c ? 'Nothing to replay: the program does not compile.' : ''));
+    arrows.replaceChildren();
+    eventLine.textContent = lockLine.textContent = '';
+    return;
+  }
+  const events = c.events, k = Math.min(state.replay, events.length);
+  slider.max = String(events.length);
+  slider.value = String(k);
+  slider.setAttribute('aria-valuetext', `event ${k} of ${events.length}`);
+  const e = events[k - 1];
+  eventLine.textContent = e ? `${k}/${events.length}  Gen.Dbg: ${e.text}` : `0/${events.length}  (before the first event)`;
+  const lck = e ? e.lck : 0;
+  lockLine.textContent = lck > 0 ? `Lock depth ${lck}: code is traced but discarded.` : 'Lock depth 0';
+  const rows = storeAt(events, k);
+  const frag = document.createDocumentFragment(), at = new Map();
+  rows.forEach((r, n) => {
+    const div = document.createElement('div');
+    div.className = `row${r.locked ? ' locked' : ''}${r.pending ? ' pending' : ''}${r.event === k - 1 ? ' now' : ''}`;
+    div.append(span('adr', `${String(r.adr).padStart(4)}: `), span('txt', r.text));
+    if (r.locked) div.append(span('tag', ' discarded'));
+    else if (r.pending) div.append(span('tag', r.link === endMarker ? ' pending, end of chain' : ` pending, next link at ${r.link}`));
+    frag.append(div);
+    if (!r.locked) at.set(r.adr, n);
+    if (r.event === k - 1) div.dataset.now = '1';
+  });
+  rowsBox.replaceChildren(frag);
+  rowsBox.querySelector('[data-now]')?.scrollIntoView({ block: 'nearest' });
+  drawArrows(rows, at, k);
+  if (e && e.line) {
+    const r = tokenRange(page.editor, e.line, e.col);
+    if (state.tab === 'replay') {
+      decorate(page.editor, 'token', [{ ...r, cls: 'cm-token' }]);
+      reveal(page.editor, r.from);
+    }
+  }
+  const i = e && e.kind === 'cmd' && e.lck === 0 ? commandAt(e.pos) : -1;
+  if (i >= 0 && state.tab === 'replay' && state.selected !== i) set({ selected: i });
+}
+
+// Pending links point from a jump to the jump before it in its chain; a patched jump's
+// arrow lands on its target, or below the last row when the target is the next command.
+function drawArrows(rows, at, k) {
+  const ns = 'http://www.w3.org/2000/svg', paths = [];
+  const y = (n) => n * rowHeight + rowHeight / 2;
+  rows.forEach((r, n) => {
+    if (r.locked || !r.jump) return;
+    let to = null, cls = '';
+    if (r.pending && r.link !== endMarker) {
+      const prev = rows.find((p) => p.field === r.link);
+      if (prev) { to = at.get(prev.adr); cls = 'link'; }
+    } else if (r.fixedAt !== undefined) {
+      to = at.has(r.target) ? at.get(r.target) : rows.length;
+      cls = r.fixedAt === k - 1 ? 'landed now' : 'landed';
+    }
+    if (to === null || to === undefined) return;
+    const x = 6 + (n * 7) % 30, p = document.createElementNS(ns, 'path');
+    p.setAttribute('d', `M 44 ${y(n)} C ${x} ${y(n)}, ${x} ${y(to)}, 44 ${y(to)}`);
+    p.setAttribute('class', cls);
+    paths.push(p);
+  });
+  arrows.setAttribute('height', String((rows.length + 1) * rowHeight));
+  arrows.replaceChildren(...paths);
+}
