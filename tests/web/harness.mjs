@@ -47,13 +47,20 @@ export function setup() {
   return ctx;
 }
 
-// A new page at the site's path (default the page itself); console errors
-// and failed requests are collected in page.problems.
+// A new page at the site's path (default the page itself); errors on the
+// console, uncaught exceptions and failed requests are collected in
+// page.problems.
 export async function open(path = '', options = {}) {
   const page = await ctx.browser.newPage(options);
   page.problems = [];
   page.on('pageerror', (e) => page.problems.push(`pageerror: ${e.message}`));
-  page.on('console', (m) => m.type() === 'error' && page.problems.push(`console: ${m.text()}`));
+  page.on('console', (m) => {
+    // a failed request shows as a response below, with its address
+    if (m.type() === 'error' && !m.text().startsWith('Failed to load resource')) page.problems.push(`console: ${m.text()}`);
+  });
+  page.on('response', (r) => {
+    if (r.status() >= 400 && !r.url().endsWith('/favicon.ico')) page.problems.push(`${r.status()}: ${r.url()}`);
+  });
   await page.goto(ctx.url + path);
   return page;
 }
