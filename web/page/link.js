@@ -19,7 +19,7 @@ export function decode(code) {
 export function read() {
   const h = location.hash;
   if (!h || h === '#') return { text: null };
-  if (!h.startsWith(prefix)) return { error: 'The link holds no program this page can read.' };
+  if (!h.startsWith(prefix)) return { error: 'The link holds no program this page can read; the editor starts empty.' };
   try {
     return { text: decode(h.slice(prefix.length)) };
   } catch {
