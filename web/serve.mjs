@@ -34,14 +34,18 @@ const types = {
   '.tov': 'text/plain; charset=utf-8',
 };
 
-// Serves the files under root; resolves to the server once it listens.
-export function serve(root, port = 8000) {
-  const base = resolve(root);
+// Serves the files under root, and under each prefix of mounts ('/x/': dir)
+// those of its directory; resolves to the server once it listens.
+export function serve(root, port = 8000, mounts = {}) {
   const server = createServer(async (req, res) => {
     const headers = { 'Content-Security-Policy': csp, 'X-Content-Type-Options': 'nosniff', 'Cache-Control': 'no-store' };
     try {
       let path = decodeURIComponent(new URL(req.url, 'http://x').pathname);
       if (path.endsWith('/')) path += 'index.html';
+      let base = resolve(root);
+      for (const [prefix, dir] of Object.entries(mounts)) {
+        if (path.startsWith(prefix)) [base, path] = [resolve(dir), path.slice(prefix.length - 1)];
+      }
       const file = normalize(join(base, path));
       if (file !== base && !file.startsWith(base + sep)) throw new Error('outside');
       if (!(await stat(file)).isFile()) throw new Error('not a file');

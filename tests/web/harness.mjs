@@ -16,6 +16,7 @@ const { chromium } = createRequire(join(root, 'web/package.json'))('playwright-c
 export const site = process.env.TOV_SITE ?? join(root, 'build-web/site');
 export const native = process.env.TOV_NATIVE ?? join(root, 'build/tov');
 export const property = process.env.TOV_PROPERTY ?? join(root, 'build/tests/property/property');
+export const benchGen = process.env.TOV_BENCH_GEN ?? join(root, 'build/bench/bench_gen');
 
 const ctx = {};
 
@@ -23,7 +24,8 @@ const ctx = {};
 // object whose url, browser and server are set once they run.
 export function setup() {
   before(async () => {
-    ctx.server = await serve(site, 0);
+    // test-only files (a worker for the benchmark) under /test/
+    ctx.server = await serve(site, 0, { '/test/': join(root, 'tests/web/www') });
     ctx.url = `http://127.0.0.1:${ctx.server.address().port}/`;
     ctx.browser = await chromium.launch({
       executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',

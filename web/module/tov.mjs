@@ -178,17 +178,14 @@ function compileWith(m, source) {
 function makeMachine(wasm, source, limit) {
   const m = instance(wasm);
   const out = [];
-  let errLast = '';
-  let status = 0;
+  let errAt = 0; // the block of standard error flushed last: the trace, or the error line at its end
+  let errLen = 0;
   m.tovSink = (s, p, n) => {
-    const t = text(m, p, n);
-    if (s === 0) out.push(t);
-    else errLast = t;
+    if (s === 0) out.push(text(m, p, n));
+    else [errAt, errLen] = [p, n];
   };
-  status = call(m, [], source, {});
-  if (status !== 0) return null;
+  if (call(m, [], source, {}) !== 0) return null;
   out.length = 0; // the listing
-  errLast = '';
   m._tovStart();
   const at = m._tovGet();
   const initial = m.HEAPU8.slice(at, at + machineSize);
@@ -198,9 +195,13 @@ function makeMachine(wasm, source, limit) {
   let failPc = null;
   let ended = false;
 
+  let seen = null; // the state as the last step left it
   const view = () => {
-    const p = m._tovGet();
-    return new DataView(m.HEAPU8.buffer, p, machineSize);
+    if (seen === null) {
+      const p = m._tovGet();
+      seen = new DataView(m.HEAPU8.buffer.slice(p, p + machineSize));
+    }
+    return seen;
   };
   const collect = () => {
     if (out.length) {
@@ -216,14 +217,14 @@ function makeMachine(wasm, source, limit) {
       const want = Math.min(n, limit - steps);
       if (want <= 0) return 0;
       let ran;
+      seen = null;
       try {
         ran = m._tovStep(want);
         if (ran < want) ended = true;
       } catch (e) {
         if (!(e instanceof End)) throw e;
         ran = m._tovStepped() - steps;
-        const lines = errLast.split('\r\n');
-        error = lines.length > 1 ? lines[lines.length - 2] : errLast;
+        error = lastLine(text(m, errAt, errLen));
         failPc = view().getUint32(4, true);
       }
       steps += ran;
@@ -244,8 +245,7 @@ function makeMachine(wasm, source, limit) {
       return s;
     },
     get cells() {
-      const p = m._tovGet();
-      return new Int32Array(m.HEAPU8.buffer.slice(p + 144, p + 400));
+      return new Int32Array(view().buffer.slice(144, 400));
     },
     get output() {
       return output;
@@ -274,6 +274,7 @@ function makeMachine(wasm, source, limit) {
       return { state: m.HEAPU8.slice(p, p + machineSize), steps, output: output.length, ended, error, failPc };
     },
     restore(s) {
+      seen = null;
       const p = m._tovGet();
       m.HEAPU8.set(s.state, p);
       m._tovSet(s.steps);
