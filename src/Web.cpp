@@ -7,8 +7,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "Comp.h"
 #include "Comp0.h"
@@ -30,18 +30,23 @@ EM_JS(void, tovEvent,
       (int kind, const char* text, uint32_t n, uint32_t lck, uint32_t pos, uint32_t at,
        uint32_t value, uint32_t line, uint32_t col, uint32_t nline, uint32_t ncol),
       { Module.tovEvent(kind, text, n, lck, pos, at, value, line, col, nline, ncol); });
-EM_JS(void, tovCommand, (uint32_t adr, const uint8_t* bytes, uint32_t n, const char* text, uint32_t tn),
+EM_JS(void, tovCommand,
+      (uint32_t adr, const uint8_t* bytes, uint32_t n, const char* text, uint32_t tn),
       { Module.tovCommand(adr, bytes, n, text, tn); });
-EM_JS(void, tovName,
-      (const char* name, uint32_t n, uint32_t cls, uint32_t typ, int32_t val),
+EM_JS(void, tovName, (const char* name, uint32_t n, uint32_t cls, uint32_t typ, int32_t val),
       { Module.tovName(name, n, cls, typ, val); });
+
+// tov.mjs reads and writes the machine's state at these offsets.
+static_assert(offsetof(Comp::TMachine, pc0) == 4 && offsetof(Comp::TMachine, cond) == 8 &&
+              offsetof(Comp::TMachine, ac) == 12 && offsetof(Comp::TMachine, args) == 16 &&
+              offsetof(Comp::TMachine, vars) == 144 && sizeof(Comp::TMachine) == 400);
 
 namespace {
 
-bool recording;           // events go to the page
-Scnr::TPosDesc errPos;    // the current token when the run ended
-uint64_t stepped;         // commands started by tovStep since tovStart
-Comp::TMachine machine;   // what tovGet and tovSet exchange
+bool recording;          // events go to the page
+Scnr::TPosDesc errPos;   // the current token when the run ended
+uint64_t stepped;        // commands started by tovStep since tovStart
+Comp::TMachine machine;  // what tovGet and tovSet exchange
 
 void Sink(Fio::TStream s, const char* p, uint32_t n) { tovSink(s, p, n); }
 
@@ -86,7 +91,6 @@ EMSCRIPTEN_KEEPALIVE void tovPrepare(const char* path, int events, double bound)
 }
 
 EMSCRIPTEN_KEEPALIVE double tovSteps() { return double(Comp::steps); }
-EMSCRIPTEN_KEEPALIVE double tovBound() { return double(Comp::bound); }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrLine() { return errPos.l; }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrCol() { return errPos.c; }
 
