@@ -195,13 +195,16 @@ function makeMachine(wasm, source, limit) {
   let failPc = null;
   let ended = false;
 
-  let seen = null; // the state as the last step left it
-  const view = () => {
-    if (seen === null) {
-      const p = m._tovGet();
-      seen = new DataView(m.HEAPU8.buffer.slice(p, p + machineSize));
+  // The state lies at a fixed place (32-bit words: pc, pc0, cond, ac, the
+  // stack, the cells), brought up to date once after each change.
+  const base = m._tovGet() >> 2;
+  let seen = true;
+  const word = (i) => {
+    if (!seen) {
+      m._tovGet();
+      seen = true;
     }
-    return seen;
+    return m.HEAP32[base + i];
   };
   const collect = () => {
     if (out.length) {
@@ -217,7 +220,7 @@ function makeMachine(wasm, source, limit) {
       const want = Math.min(n, limit - steps);
       if (want <= 0) return 0;
       let ran;
-      seen = null;
+      seen = false;
       try {
         ran = m._tovStep(want);
         if (ran < want) ended = true;
@@ -225,27 +228,25 @@ function makeMachine(wasm, source, limit) {
         if (!(e instanceof End)) throw e;
         ran = m._tovStepped() - steps;
         error = lastLine(text(m, errAt, errLen));
-        failPc = view().getUint32(4, true);
+        failPc = word(1);
       }
       steps += ran;
       collect();
       return ran;
     },
     get pc() {
-      return view().getUint32(0, true);
+      return word(0);
     },
     get cond() {
-      return view().getUint8(8) !== 0;
+      return (word(2) & 255) !== 0;
     },
     get stack() {
-      const v = view();
-      const ac = v.getUint32(12, true);
-      const s = [];
-      for (let i = 0; i < ac; ++i) s.push(v.getInt32(16 + 4 * i, true));
-      return s;
+      const ac = word(3);
+      return Array.from(m.HEAP32.subarray(base + 4, base + 4 + ac));
     },
     get cells() {
-      return new Int32Array(view().buffer.slice(144, 400));
+      word(0);
+      return m.HEAP32.slice(base + 36, base + 100);
     },
     get output() {
       return output;
@@ -274,7 +275,7 @@ function makeMachine(wasm, source, limit) {
       return { state: m.HEAPU8.slice(p, p + machineSize), steps, output: output.length, ended, error, failPc };
     },
     restore(s) {
-      seen = null;
+      seen = false;
       const p = m._tovGet();
       m.HEAPU8.set(s.state, p);
       m._tovSet(s.steps);
