@@ -63,7 +63,7 @@ export function serve(root, port = 8000, mounts = {}) {
   });
 }
 
-if (import.meta.url === pathToFileURL(process.argv[1]).href) {
+if (process.argv[1] && import.meta.url === pathToFileURL(process.argv[1]).href) {
   const [root, port = '8000'] = process.argv.slice(2);
   const server = await serve(root, Number(port));
   console.log(`http://127.0.0.1:${server.address().port}/`);

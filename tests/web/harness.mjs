@@ -8,9 +8,10 @@
 import { after, before } from 'node:test';
 import { createRequire } from 'node:module';
 import { join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
 import { serve } from '../../web/serve.mjs';
 
-export const root = resolve(import.meta.dirname, '../..');
+export const root = resolve(fileURLToPath(import.meta.url), '../../..');
 // the npm packages live with the page, in web/
 const { chromium } = createRequire(join(root, 'web/package.json'))('playwright-core');
 export const site = process.env.TOV_SITE ?? join(root, 'build-web/site');
