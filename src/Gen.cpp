@@ -234,47 +234,57 @@ bool IsRel(TOperation o) { return o >= Comp0::oEql && o <= Comp0::oGeq; }
 
 // The operation of the operator s.
 TOperation Operation(Scnr::TSymbol s) {
+  TOperation o{};
   switch (s) {
-    case Scnr::sMul: return Comp0::oMul;
-    case Scnr::sDiv: return Comp0::oDiv;
-    case Scnr::sAnd: return Comp0::oAnd;
-    case Scnr::sPlus: return Comp0::oAdd;
-    case Scnr::sMinus: return Comp0::oSub;
-    case Scnr::sOr: return Comp0::oOr;
-    case Scnr::sEql: return Comp0::oEql;
-    case Scnr::sNeq: return Comp0::oNeq;
-    case Scnr::sLss: return Comp0::oLss;
-    case Scnr::sLeq: return Comp0::oLeq;
-    case Scnr::sGtr: return Comp0::oGtr;
-    case Scnr::sGeq: return Comp0::oGeq;
+    case Scnr::sMul: o = Comp0::oMul; break;
+    case Scnr::sDiv: o = Comp0::oDiv; break;
+    case Scnr::sAnd: o = Comp0::oAnd; break;
+    case Scnr::sPlus: o = Comp0::oAdd; break;
+    case Scnr::sMinus: o = Comp0::oSub; break;
+    case Scnr::sOr: o = Comp0::oOr; break;
+    case Scnr::sEql: o = Comp0::oEql; break;
+    case Scnr::sNeq: o = Comp0::oNeq; break;
+    case Scnr::sLss: o = Comp0::oLss; break;
+    case Scnr::sLeq: o = Comp0::oLeq; break;
+    case Scnr::sGtr: o = Comp0::oGtr; break;
+    case Scnr::sGeq: o = Comp0::oGeq; break;
     default: ErrCard("Op2.SetOpr.Bug: Invalid symbol", s);
   }
+  return o;
 }
 
-// Folds the constants x and y of arithmetic or a relation into x; no wrapped
-// or undefined value is ever folded. Its faults are reported at the scanner's
-// current token, which is the one after y as long as the parser calls Op2
-// straight after y: calling it later would move the reported column.
-void Fold(TOperation o, TItemDesc& x, TItemDesc y) {
+// Folds the constants x and y of operator s into x; no wrapped or undefined
+// value is ever folded. Its faults are reported at the scanner's current
+// token, which is the one after y as long as the parser calls Op2 straight
+// after y: calling it later would move the reported column.
+void Fold(Scnr::TSymbol s, TItemDesc& x, const TItemDesc& y) {
   int32_t r = 0;
   bool over = false;
-  switch (o) {
-    case Comp0::oAdd: over = __builtin_add_overflow(x.v, y.v, &r); break;
-    case Comp0::oSub: over = __builtin_sub_overflow(x.v, y.v, &r); break;
-    case Comp0::oMul: over = __builtin_mul_overflow(x.v, y.v, &r); break;
-    case Comp0::oDiv:
+  switch (s) {
+    case Scnr::sPlus: over = __builtin_add_overflow(x.v, y.v, &r); break;
+    case Scnr::sMinus: over = __builtin_sub_overflow(x.v, y.v, &r); break;
+    case Scnr::sMul: over = __builtin_mul_overflow(x.v, y.v, &r); break;
+    case Scnr::sDiv:
       if (y.v == 0) ErrPos("Op2.Calc: Division by zero");
       if (y.v < 0) ErrPos("Op2.Calc: Negative divisor");
       r = x.v / y.v;
       if (x.v % y.v < 0) --r;  // floored
       break;
-    case Comp0::oEql: r = int32_t(x.v == y.v); break;
-    case Comp0::oNeq: r = int32_t(x.v != y.v); break;
-    case Comp0::oLss: r = int32_t(x.v < y.v); break;
-    case Comp0::oLeq: r = int32_t(x.v <= y.v); break;
-    case Comp0::oGtr: r = int32_t(x.v > y.v); break;
-    case Comp0::oGeq: r = int32_t(x.v >= y.v); break;
-    default: ErrCard("Op2.Calc.Bug: Invalid operation", o);
+    case Scnr::sEql: r = int32_t(x.v == y.v); break;
+    case Scnr::sNeq: r = int32_t(x.v != y.v); break;
+    case Scnr::sLss: r = int32_t(x.v < y.v); break;
+    case Scnr::sLeq: r = int32_t(x.v <= y.v); break;
+    case Scnr::sGtr: r = int32_t(x.v > y.v); break;
+    case Scnr::sGeq: r = int32_t(x.v >= y.v); break;
+    case Scnr::sAnd:
+      if (x.v == 0) Unlock();  // the lock Op1 took for the dead right operand
+      r = x.v & y.v;
+      break;
+    case Scnr::sOr:
+      if (x.v != 0) Unlock();
+      r = x.v | y.v;
+      break;
+    default: ErrCard("Op2.SetOpr.Bug: Invalid symbol", s);
   }
   if (over) ErrPos("Op2.Calc: Arithmetic overflow");
   x.v = r;
@@ -351,14 +361,6 @@ void Operate(TOperation o, TItemDesc& x, TItemDesc& y) {
   Opr(o);
 }
 
-// Arithmetic: the result is a value on the stack.
-void Arith(TOperation o, TItemDesc& x, TItemDesc y) { Operate(o, x, y); }
-
-// A relation: the comparison sets the flag, and x becomes that condition.
-void Relation(TOperation o, TItemDesc& x, TItemDesc y) {
-  Operate(o, x, y);
-  SetCond(x);
-}
 
 }  // namespace
 
@@ -485,17 +487,18 @@ void Op1(Scnr::TSymbol s, TItemDesc& x) {
 }
 
 void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y) {
+  if (x.m == mConst && y.m == mConst) {
+    Fold(s, x, y);
+    return;
+  }
   const TOperation o = Operation(s);
   if (o == Comp0::oAnd) {
     And(x, y);
   } else if (o == Comp0::oOr) {
     Or(x, y);
-  } else if (x.m == mConst && y.m == mConst) {
-    Fold(o, x, y);
-  } else if (IsRel(o)) {
-    Relation(o, x, y);
   } else {
-    Arith(o, x, y);
+    Operate(o, x, y);
+    if (IsRel(o)) SetCond(x);  // the comparison has set the flag
   }
 }
 
