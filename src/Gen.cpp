@@ -109,7 +109,8 @@ void Val(int32_t v) {
   Emit(nullptr);
 }
 
-// The parser never hands out a cell beyond the variable store.
+// The parser never hands out a cell beyond the variable store (a static_assert
+// there ties its table to Comp::varCnt).
 void Lod(uint32_t i) {
   cmd.fct = Comp0::fLod;
   cmd.opd = i;
@@ -188,24 +189,24 @@ void Unlock() {
   --lck;
 }
 
-// Puts the value of x on top of the stack.
+// Puts the value of x on top of the stack; a condition becomes 1 or 0.
 void Load(TItemDesc& x) {
   switch (x.m) {
     case mConst: Val(x.v); break;
     case mVar: Lod(x.i); break;
     case mStack: break;
     case mCond: {
-      uint32_t f, t;
-      Init(f);
-      Init(t);
-      Jpc(f, !x.cond.c);
+      uint32_t toFalse, toEnd;
+      Init(toFalse);
+      Init(toEnd);
+      Jpc(toFalse, !x.cond.c);
       Fixup(x.cond.b);
       Val(1);
-      Jmp(t);
+      Jmp(toEnd);
       Fixup(x.cond.a);
-      Fixup(f);
+      Fixup(toFalse);
       Val(0);
-      Fixup(t);
+      Fixup(toEnd);
       break;
     }
     default: ErrCard("Load.Bug: Invalid mode", x.m);
@@ -360,7 +361,6 @@ void Operate(TOperation o, TItemDesc& x, TItemDesc& y) {
   Load(y);
   Opr(o);
 }
-
 
 }  // namespace
 
