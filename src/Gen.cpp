@@ -489,14 +489,12 @@ void Op1(Scnr::TSymbol s, TItemDesc& x) {
 void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y) {
   if (x.m == mConst && y.m == mConst) {
     Fold(s, x, y);
-    return;
-  }
-  const TOperation o = Operation(s);
-  if (o == Comp0::oAnd) {
+  } else if (s == Scnr::sAnd) {
     And(x, y);
-  } else if (o == Comp0::oOr) {
+  } else if (s == Scnr::sOr) {
     Or(x, y);
   } else {
+    const TOperation o = Operation(s);
     Operate(o, x, y);
     if (IsRel(o)) SetCond(x);  // the comparison has set the flag
   }
