@@ -13,9 +13,9 @@ namespace {
 using Comp0::TCmdDesc;
 
 uint8_t prg[prgSize];
-uint32_t len;  // the highest position any write has reached
-uint32_t pos;  // where the next Write or Read starts; pos <= len <= prgSize
-uint32_t pc;   // the next byte the fetch takes
+uint32_t len;    // the highest position any write has reached
+uint32_t pos;    // where the next Write or Read starts; pos <= len <= prgSize
+uint32_t pc;     // the next byte the fetch takes
 uint32_t cmdPc;  // the address of the command fetched last
 TCmdDesc cmd;    // the command fetched last
 

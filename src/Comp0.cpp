@@ -13,7 +13,7 @@ char* text;       // the text being filled by the conversion in progress
 uint32_t length;  // its length so far
 
 const char oprTexts[][4] = {"Wrt", "WrC", "Neg", "Add", "Sub", "Mul", "Div", "Bus", "Vid",
-                        "Eql", "Neq", "Lss", "Leq", "Gtr", "Geq", "Not", "Or ", "And"};
+                            "Eql", "Neq", "Lss", "Leq", "Gtr", "Geq", "Not", "Or ", "And"};
 constexpr uint32_t oprCnt = sizeof oprTexts / sizeof oprTexts[0];
 
 [[noreturn]] void Bug(const char* s, uint32_t x) {

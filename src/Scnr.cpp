@@ -22,10 +22,10 @@ struct TKwDesc {
   uint32_t id;
 };
 
-uint8_t chr;        // the look-ahead: the next source byte not yet consumed
-TPosDesc aheadPos;  // its position
+uint8_t chr;      // the look-ahead: the next source byte not yet consumed
+TPosDesc chrPos;  // its position
 uint8_t buf[bufSize];
-uint32_t len;  // just past the entry written last
+uint32_t len;             // just past the entry written last
 TKwDesc keywords[kwMax];  // in ascending Diff order of their texts
 uint32_t keywordCnt;
 
@@ -51,10 +51,10 @@ inline void Next() {
 inline void Get() {
   if (chr == eot) return;
   if (chr == '\n') {
-    ++aheadPos.l;
-    aheadPos.c = 1;
+    ++chrPos.l;
+    chrPos.c = 1;
   } else {
-    ++aheadPos.c;
+    ++chrPos.c;
   }
   Next();
 }
@@ -87,7 +87,7 @@ inline void Skip() {
     do {
       c = *p++;
     } while (cls.c[c] & m);
-    aheadPos.c += uint32_t(p - s);  // the look-ahead and every byte before c
+    chrPos.c += uint32_t(p - s);  // the look-ahead and every byte before c
     if (Fio::Resume(p)) {
       chr = c;
     } else {
@@ -205,7 +205,7 @@ void Read() {
       if (chr != '\n') break;
       Get();
     }
-    pos = aheadPos;
+    pos = chrPos;
     switch (chr) {
       case eot: sym = sEOF; return;
       case ':':
@@ -292,7 +292,7 @@ int32_t Diff(uint32_t i, uint32_t j) {
 }
 
 void Init() {
-  pos = aheadPos = TPosDesc{0, 0};
+  pos = chrPos = TPosDesc{0, 0};
   buf[0] = 0;
   src = Fio::stdIn;
   sym = sNull;
