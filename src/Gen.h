@@ -80,10 +80,13 @@ void JmpFalseBwd(uint32_t l, TItemDesc x);
 // right one is parsed, and Op2 once it is; one with one operand (~, a
 // leading -) calls Op1 only. The items carry the types the parser checked.
 
-// Needs the operand x of operator s (sNot, sMinus) or its left operand (sAnd,
-// sOr, a relation). Folds constants; otherwise emits what must come before
-// the right operand: & and | emit their short-cut jump, a relation turns a
-// condition into a value. & with FALSE and | with TRUE raise the lock.
+// Needs the operand x of ~ or a leading - (s is sNot or sMinus), or the left
+// operand of &, | or a relation. A constant operand of ~ and - is folded.
+// Otherwise ~ makes x a condition with the opposite meaning, - emits the
+// negation, & and | make x a condition and emit its short-cut jump, and a
+// relation turns a condition into a value before the right operand's code.
+// A constant left operand of & and | emits nothing; FALSE & and TRUE | raise
+// the lock, since the right operand can never decide.
 void Op1(Scnr::TSymbol s, TItemDesc& x);
 // Needs the x that Op1 left and the right operand y; leaves the result in x.
 // Two constants fold into a constant (a fault ends the run, reported at the

@@ -22,9 +22,7 @@ bool exec;  // -x was given
 }
 
 [[noreturn]] void Error(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "tov: ");
-  p = Fio::Str(p, s);
+  char* p = Fio::Str(Fio::ErrLine("tov: "), s);
   p = Fio::Str(p, ": '");
   p = Fio::Mem(p, Args::lit, Args::len);
   *p++ = '\'';
