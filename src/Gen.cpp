@@ -142,31 +142,32 @@ uint32_t Link(uint32_t at) {
   return GetWord();
 }
 
-// The only place that writes an address field once its jump is emitted.
-// Leaves the store position after the field; the callers put it back.
-void Patch(uint32_t at, uint32_t v) {
+// The only place that writes an address field once its jump is emitted: the
+// field at position at, which must lie in the code up to end, receives v.
+// Returns the link the field held, read before it is overwritten. Leaves the
+// store position after the field; the callers put it back.
+uint32_t Patch(uint32_t at, uint32_t v, uint32_t end) {
+  if (end < at) ErrCard("FixWith.Bug: Invalid address", at);
+  const uint32_t old = Link(at);
   Comp::SetPos(at);
   PutWord(v);
+  return old;
 }
 
-// Resolves chain a to the address v. Each link is read before its field is
-// overwritten, since the field is what holds the next link.
+// Resolves chain a to the address v, one trace line per link.
 void FixWith(uint32_t v, uint32_t a) {
   if (lck > 0 && a != endMark) ErrCard("FixWith.Bug: Locked but valid address", a);
   uint32_t pos;
   Comp::GetPos(pos);
   while (a != endMark) {
     DbgFix(a, v);
-    if (pos < a) ErrCard("FixWith.Bug: Invalid address", a);
-    const uint32_t next = Link(a);
-    Patch(a, v);
-    a = next;
+    a = Patch(a, v, pos);  // the field held the next link
   }
   Comp::SetPos(pos);
 }
 
-// Joins chain a onto the end of chain b; the result is a. Every link of b
-// was emitted below the current position, so it needs no range check.
+// Joins chain a onto the end of chain b; the result is a. No trace line: the
+// jumps keep their targets open. No lock check: while locked, chains stay empty.
 void Merge(uint32_t& a, uint32_t b) {
   if (b == endMark) return;
   uint32_t pos;
@@ -174,7 +175,7 @@ void Merge(uint32_t& a, uint32_t b) {
   uint32_t last = b;
   for (uint32_t next = Link(last); next != endMark; next = Link(last))
     last = next;
-  Patch(last, a);
+  Patch(last, a, pos);
   Comp::SetPos(pos);
   a = b;
 }
