@@ -1,5 +1,6 @@
-// Comp: the machine. The program store with its position cursor (written and
-// patched only by the code generator), the listing, and the interpreter.
+// Comp: the machine that runs the commands of Comp0's command set. The program
+// store with its position cursor (written and patched only by the code
+// generator), the listing, and the interpreter.
 #pragma once
 #include <cstdint>
 
