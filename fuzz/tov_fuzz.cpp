@@ -1,5 +1,5 @@
 // libFuzzer harness: one input is one source text, compiled, listed and run
-// (as with -x) in this process. The modules' Init functions bring all their
+// (as with -x) in this process. Start::Modules brings all the modules'
 // state back to start-up, so every input starts from a fresh program; the
 // end of each run, normal or not, comes back here through Fio::exitHook.
 // Executed programs are cut after TOV_FUZZ_STEPS commands (set by the build),
@@ -17,9 +17,9 @@
 #include "Comp.h"
 #include "Comp0.h"
 #include "Fio.h"
-#include "Gen.h"
 #include "Prsr.h"
 #include "Scnr.h"
+#include "Start.h"
 
 #ifndef TOV_FUZZ
 #error "build with -DTOV_FUZZ"
@@ -125,12 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Fio::exitHook = Caught;
   if (setjmp(back) == 0) {
-    Fio::Init();
-    Comp0::Init();
-    Comp::Init();
-    Scnr::Init();
-    Gen::InitModule();
-    Prsr::Init();
+    Start::Modules();
     Scnr::src = src;
     Prsr::Run();
     CheckStore();

@@ -18,29 +18,23 @@ namespace {
 using Comp0::TCmdDesc;
 
 uint8_t prg[prgSize];
-uint32_t len;  // the highest position any write has reached
-uint32_t pos;  // where the next Write or Read starts; pos <= len <= prgSize
-uint32_t pc;   // the next byte the fetch takes
-uint32_t pc0;  // the address of the command fetched last
-TCmdDesc cmd;  // the command fetched last
+uint32_t len;    // the highest position any write has reached
+uint32_t pos;    // where the next Write or Read starts; pos <= len <= prgSize
+uint32_t pc;     // the next byte the fetch takes
+uint32_t cmdPc;  // the address of the command fetched last
+TCmdDesc cmd;    // the command fetched last
 
-int32_t args[stackSize];
-uint32_t ac;
+int32_t stack[stackSize];
+uint32_t height;  // entries on the stack
 int32_t vars[varCnt];
 bool cond;
-const char strs[2][8] = {"FALSE", "TRUE "};  // padded: the trace copies 8 bytes
+const char boolTexts[2][8] = {"FALSE", "TRUE "};  // padded: the trace copies 8 bytes
 bool first;
 
-[[noreturn]] void Err(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Comp: ");
-  Fio::Fail(Fio::Str(p, s));
-}
+[[noreturn]] void Err(const char* s) { Fio::Fail(Fio::Str(Fio::ErrLine("Comp: "), s)); }
 
 [[noreturn]] void ErrCard(const char* s, uint32_t x) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Comp: ");
-  p = Fio::Str(p, s);
+  char* p = Fio::Str(Fio::ErrLine("Comp: "), s);
   *p++ = ' ';
   Fio::Fail(Fio::Card(p, x));
 }
@@ -64,7 +58,7 @@ inline uint32_t Word(uint32_t at) {
 
 // Decodes the command at pc into cmd, afresh each time it runs.
 inline void FetchCmd() {
-  pc0 = pc;
+  cmdPc = pc;
   Need(1);
   const uint8_t f = prg[pc++];
   cmd.fct = Comp0::TFunction(f);
@@ -72,7 +66,7 @@ inline void FetchCmd() {
     case Comp0::fHlt: break;
     case Comp0::fOpr:
       Need(1);
-      cmd.opr = Comp0::TOperation(prg[pc++]);
+      cmd.opd = prg[pc++];
       break;
     case Comp0::fVal:
     case Comp0::fLod:
@@ -81,7 +75,7 @@ inline void FetchCmd() {
     case Comp0::fJpf:
     case Comp0::fJpt:
       Need(4);
-      cmd.adr = Word(pc);  // the 4-byte operands share one place
+      cmd.opd = Word(pc);
       pc += 4;
       break;
     default: ErrCard("Invalid function", f);
@@ -89,27 +83,40 @@ inline void FetchCmd() {
 }
 
 void Push(int32_t x) {
-  if (ac == stackSize) Err("Stack overflow");
-  args[ac++] = x;
+  if (height == stackSize) Err("Stack overflow");
+  stack[height++] = x;
 }
 
 int32_t Pop() {
-  if (ac == 0) Err("Stack underflow");
-  return args[--ac];
+  if (height == 0) Err("Stack underflow");
+  return stack[--height];
 }
 
 void ChkIdx() {
-  if (cmd.idx >= varCnt) ErrCard("Invalid index", cmd.idx);
+  if (cmd.opd >= varCnt) ErrCard("Invalid index", cmd.opd);
 }
 
 void ChkAdr() {
-  if (cmd.adr > len) ErrCard("Invalid address", cmd.adr);
+  if (cmd.opd > len) ErrCard("Invalid address", cmd.opd);
 }
 
 // Execution never goes on with a wrapped value.
-void Checked(bool overflow, const int32_t& r) {
-  if (overflow) Err("Arithmetic overflow");
-  Push(r);
+int32_t Sum(int32_t x, int32_t y) {
+  int32_t r;
+  if (__builtin_add_overflow(x, y, &r)) Err("Arithmetic overflow");
+  return r;
+}
+
+int32_t Difference(int32_t x, int32_t y) {
+  int32_t r;
+  if (__builtin_sub_overflow(x, y, &r)) Err("Arithmetic overflow");
+  return r;
+}
+
+int32_t Product(int32_t x, int32_t y) {
+  int32_t r;
+  if (__builtin_mul_overflow(x, y, &r)) Err("Arithmetic overflow");
+  return r;
 }
 
 // Floored division by a positive divisor d of n.
@@ -135,7 +142,7 @@ void MakeTrace(TTrace& t) {
   Comp0::TCmdStr text;
   const uint32_t n = Comp0::Convert(cmd, text);
   char* p = Fio::Mem(t.head, "Comp.Dbg: ", 10);
-  p = Fio::CardRight(p, pc0, 4);
+  p = Fio::CardRight(p, cmdPc, 4);
   Fio::Mem(p, ": ", 2);
   memset(t.tail, ' ', sizeof t.tail);
   Fio::Mem(Fio::Mem(t.tail, ":  ", 3), text, n);
@@ -144,10 +151,10 @@ void MakeTrace(TTrace& t) {
 }
 
 // The trace line of cmd, showing the state in which it starts. Columns:
-// 1-10 "Comp.Dbg: ", 11-14 pc0, 15-16 ": ", 17-21 cond, 23-24 ac, 26-36 the
-// entry below the top, 38-48 the top, 49-51 ":  ", then the text.
+// 1-10 "Comp.Dbg: ", 11-14 cmdPc, 15-16 ": ", 17-21 cond, 23-24 height (the
+// header's "ac"), 26-36 the entry below the top, 38-48 the top, 49-51 ":  ", then the text.
 inline void Dbg() {
-  TTrace& t = traces[pc0];
+  TTrace& t = traces[cmdPc];
   if (!t.made) MakeTrace(t);  // converts before the header, as an unknown code must stop first
   if (first) {
     Fio::Line(Fio::stdErr, "Comp.Dbg:   pc  cond  ac       top-1         top");
@@ -155,12 +162,12 @@ inline void Dbg() {
   }
   char* p = Fio::Begin(Fio::stdErr);  // room for lineMax bytes: the fixed copies fit
   memcpy(p, t.head, 16);
-  memcpy(p + 16, strs[cond], 8);
+  memcpy(p + 16, boolTexts[cond], 8);
   memset(p + 21, ' ', 27);
-  p[22] = ac >= 10 ? char('0' + ac / 10) : ' ';
-  p[23] = char('0' + ac % 10);
-  if (ac >= 1) Fio::IntBack(p + 48, args[ac - 1]);
-  if (ac >= 2) Fio::IntBack(p + 36, args[ac - 2]);
+  p[22] = height >= 10 ? char('0' + height / 10) : ' ';
+  p[23] = char('0' + height % 10);
+  if (height >= 1) Fio::IntBack(p + 48, stack[height - 1]);
+  if (height >= 2) Fio::IntBack(p + 36, stack[height - 2]);
   memcpy(p + 48, t.tail, sizeof t.tail);
   Fio::End(Fio::stdErr, p + 48 + t.n);
 }
@@ -174,24 +181,24 @@ void WriteInt(int32_t x) {
 // it; one with one operand takes x only.
 void Operate() {
   using namespace Comp0;
-  const TOperation o = cmd.opr;
-  if (o > oAnd) ErrCard("Invalid operation", o);
+  // An unknown operation never gets here: its trace line, made before it
+  // runs, has already ended the run.
+  const TOperation o = TOperation(cmd.opd);
   if (o == oWrC) {
-    Fio::Line(Fio::stdOut, strs[cond]);
+    Fio::Line(Fio::stdOut, boolTexts[cond]);
     return;
   }
   const bool two = o >= oAdd && o != oNot;
   const int32_t y = two ? Pop() : 0;
   const int32_t x = Pop();
-  int32_t r = 0;
   switch (o) {
     case oWrt: WriteInt(x); break;
-    case oNeg: Checked(__builtin_sub_overflow(0, x, &r), r); break;
-    case oAdd: Checked(__builtin_add_overflow(x, y, &r), r); break;
-    case oSub: Checked(__builtin_sub_overflow(x, y, &r), r); break;
-    case oMul: Checked(__builtin_mul_overflow(x, y, &r), r); break;
+    case oNeg: Push(Difference(0, x)); break;
+    case oAdd: Push(Sum(x, y)); break;
+    case oSub: Push(Difference(x, y)); break;
+    case oMul: Push(Product(x, y)); break;
     case oDiv: Push(Quot(x, y)); break;
-    case oBus: Checked(__builtin_sub_overflow(y, x, &r), r); break;
+    case oBus: Push(Difference(y, x)); break;
     case oVid: Push(Quot(y, x)); break;
     case oEql: cond = x == y; break;
     case oNeq: cond = x != y; break;
@@ -209,27 +216,27 @@ void Operate() {
 void ExecCmd() {
   switch (cmd.fct) {
     case Comp0::fHlt: pc = len; break;
-    case Comp0::fVal: Push(cmd.val); break;
+    case Comp0::fVal: Push(std::bit_cast<int32_t>(cmd.opd)); break;
     case Comp0::fLod:
       ChkIdx();
-      Push(vars[cmd.idx]);
+      Push(vars[cmd.opd]);
       break;
     case Comp0::fSto:
       ChkIdx();
-      vars[cmd.idx] = Pop();
+      vars[cmd.opd] = Pop();
       break;
     case Comp0::fOpr: Operate(); break;
     case Comp0::fJmp:
       ChkAdr();
-      pc = cmd.adr;
+      pc = cmd.opd;
       break;
     case Comp0::fJpf:
       ChkAdr();
-      if (!cond) pc = cmd.adr;
+      if (!cond) pc = cmd.opd;
       break;
     case Comp0::fJpt:
       ChkAdr();
-      if (cond) pc = cmd.adr;
+      if (cond) pc = cmd.opd;
       break;
   }
 }
@@ -263,7 +270,7 @@ void List() {
     Comp0::TCmdStr text;
     const uint32_t n = Comp0::Convert(cmd, text);
     char* p = Fio::Begin(Fio::stdOut);
-    p = Fio::CardRight(p, pc0, 4);
+    p = Fio::CardRight(p, cmdPc, 4);
     p = Fio::Mem(p, ": ", 2);
     memcpy(p, text, sizeof text);  // Begin leaves room; only n bytes count
     p += n;
@@ -272,7 +279,7 @@ void List() {
 }
 
 void Exec() {
-  Start();
+  Rewind();
 #ifdef TOV_WEB
   // the page bounds a run by its step limit
   for (steps = 0; pc < len; ++steps) {
@@ -290,7 +297,7 @@ void Exec() {
   }
 }
 
-void Start() {
+void Rewind() {
   // the trace texts are made afresh for the program in the store
   for (uint32_t a = 0; a < len; ++a)
     traces[a].made = false;
@@ -307,29 +314,29 @@ bool Step() {
 
 void Get(TMachine& m) {
   m.pc = pc;
-  m.pc0 = pc0;
+  m.cmdPc = cmdPc;
   m.cond = cond;
-  m.ac = ac;
-  memcpy(m.args, args, sizeof args);
+  m.height = height;
+  memcpy(m.stack, stack, sizeof stack);
   memcpy(m.vars, vars, sizeof vars);
 }
 
 void Set(const TMachine& m) {
   pc = m.pc;
-  pc0 = m.pc0;
+  cmdPc = m.cmdPc;
   cond = m.cond;
-  ac = m.ac;
-  memcpy(args, m.args, sizeof args);
+  height = m.height;
+  memcpy(stack, m.stack, sizeof stack);
   memcpy(vars, m.vars, sizeof vars);
 }
 
 void Init() {
   memset(prg, 0, sizeof prg);
-  len = pos = pc = pc0 = 0;
+  len = pos = pc = cmdPc = 0;
   memset(&cmd, 0, sizeof cmd);
-  memset(args, 0, sizeof args);
+  memset(stack, 0, sizeof stack);
   memset(vars, 0, sizeof vars);
-  ac = 0;
+  height = 0;
   cond = false;
   first = true;
 }

@@ -1,5 +1,6 @@
-// Comp: the machine. The program store with its position cursor (written and
-// patched only by the code generator), the listing, and the interpreter.
+// Comp: the machine that runs the commands of Comp0's command set. The program
+// store with its position cursor (written and patched only by the code
+// generator), the listing, and the interpreter.
 #pragma once
 #include <cstdint>
 
@@ -25,16 +26,16 @@ void Exec();
 
 // The registers and stores that a run changes.
 struct TMachine {
-  uint32_t pc;   // the next command
-  uint32_t pc0;  // the command fetched last
+  uint32_t pc;     // the next command
+  uint32_t cmdPc;  // the command fetched last
   bool cond;
-  uint32_t ac;  // entries on the stack
-  int32_t args[stackSize];
+  uint32_t height;  // entries on the stack
+  int32_t stack[stackSize];
   int32_t vars[varCnt];
 };
 
 // Readies a run from address 0, as Exec does before its first command.
-void Start();
+void Rewind();
 // Runs the command at pc with its trace line, as Exec does; false (and
 // nothing done) once the program has ended.
 bool Step();

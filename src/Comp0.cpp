@@ -1,5 +1,6 @@
 #include "Comp0.h"
 
+#include <bit>
 #include <cstring>
 
 #include "Fio.h"
@@ -8,38 +9,37 @@ namespace Comp0 {
 
 namespace {
 
-char* ptcs;   // the text being filled by the conversion in progress
-uint32_t pl;  // its length so far
+char* text;       // the text being filled by the conversion in progress
+uint32_t length;  // its length so far
 
-const char oprs[][4] = {"Wrt", "WrC", "Neg", "Add", "Sub", "Mul", "Div", "Bus", "Vid",
-                        "Eql", "Neq", "Lss", "Leq", "Gtr", "Geq", "Not", "Or ", "And"};
-constexpr uint32_t oprCnt = sizeof oprs / sizeof oprs[0];
+const char oprTexts[][4] = {"Wrt", "WrC", "Neg", "Add", "Sub", "Mul", "Div", "Bus", "Vid",
+                            "Eql", "Neq", "Lss", "Leq", "Gtr", "Geq", "Not", "Or ", "And"};
+constexpr uint32_t oprCnt = sizeof oprTexts / sizeof oprTexts[0];
 
 [[noreturn]] void Bug(const char* s, uint32_t x) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Comp0.Bug: Unknown ");
+  char* p = Fio::ErrLine("Comp0.Bug: Unknown ");
   p = Fio::Str(p, s);
   *p++ = ' ';
   Fio::Fail(Fio::Card(p, x));
 }
 
 void Init(TCmdStr& str) {
-  ptcs = str;
-  pl = 0;
+  text = str;
+  length = 0;
 }
 
 // Appends a text of fixed length: each call site knows its size.
 template <size_t n>
 void WrStr(const char (&s)[n]) {
-  memcpy(ptcs + pl, s, n - 1);
-  pl += uint32_t(n - 1);
+  memcpy(text + length, s, n - 1);
+  length += uint32_t(n - 1);
 }
 
 // The longest text, "Val -2147483648", has 15 characters: numbers are
 // written straight into the text.
-void WrVal(int32_t v) { pl = uint32_t(Fio::Int(ptcs + pl, v) - ptcs); }
+void WrVal(int32_t v) { length = uint32_t(Fio::Int(text + length, v) - text); }
 
-void WrCard(uint32_t x) { pl = uint32_t(Fio::Card(ptcs + pl, x) - ptcs); }
+void WrCard(uint32_t x) { length = uint32_t(Fio::Card(text + length, x) - text); }
 
 void WrIdx(uint32_t i) { WrCard(i); }
 
@@ -51,10 +51,10 @@ void WrAdr(uint32_t a) {
   }
 }
 
-void WrOpr(TOperation o) {
+void WrOpr(uint32_t o) {
   if (o >= oprCnt) Bug("operation", o);
-  memcpy(ptcs + pl, oprs[o], 3);
-  pl += 3;
+  memcpy(text + length, oprTexts[o], 3);
+  length += 3;
 }
 
 }  // namespace
@@ -65,38 +65,38 @@ uint32_t Convert(TCmdDesc cmd, TCmdStr& str) {
     case fHlt: WrStr("Hlt"); break;
     case fVal:
       WrStr("Val ");
-      WrVal(cmd.val);
+      WrVal(std::bit_cast<int32_t>(cmd.opd));
       break;
     case fLod:
       WrStr("Lod ");
-      WrIdx(cmd.idx);
+      WrIdx(cmd.opd);
       break;
     case fSto:
       WrStr("Sto ");
-      WrIdx(cmd.idx);
+      WrIdx(cmd.opd);
       break;
-    case fOpr: WrOpr(cmd.opr); break;
+    case fOpr: WrOpr(cmd.opd); break;
     case fJmp:
       WrStr("Jmp ");
-      WrAdr(cmd.adr);
+      WrAdr(cmd.opd);
       break;
     case fJpf:
       WrStr("Jpf ");
-      WrAdr(cmd.adr);
+      WrAdr(cmd.opd);
       break;
     case fJpt:
       WrStr("Jpt ");
-      WrAdr(cmd.adr);
+      WrAdr(cmd.opd);
       break;
     default: Bug("function", cmd.fct);
   }
-  if (pl < sizeof(TCmdStr)) ptcs[pl] = 0;
-  return pl;
+  if (length < sizeof(TCmdStr)) text[length] = 0;
+  return length;
 }
 
 void Init() {
-  ptcs = nullptr;
-  pl = 0;
+  text = nullptr;
+  length = 0;
 }
 
 }  // namespace Comp0

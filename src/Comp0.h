@@ -1,4 +1,5 @@
-// Comp0: the machine's command set, its byte encoding and its one text form.
+// Comp0: the command set. What the commands are, how they are encoded in the
+// program store and their one text form; the machine that runs them is Comp.
 #pragma once
 #include <cstdint>
 
@@ -31,14 +32,12 @@ enum TOperation : uint8_t {
   oAnd
 };
 
+// One operand word for every function, read as the type it holds: the value
+// of fVal (std::bit_cast<int32_t>), the cell of fLod and fSto, the operation
+// of fOpr (TOperation), the address of fJmp, fJpf and fJpt. fHlt has none.
 struct TCmdDesc {
   TFunction fct;
-  union {
-    int32_t val;     // fVal
-    uint32_t idx;    // fLod, fSto
-    TOperation opr;  // fOpr
-    uint32_t adr;    // fJmp, fJpf, fJpt
-  };
+  uint32_t opd;
 };
 
 // The text of one command, NUL-terminated when shorter than 16 characters.

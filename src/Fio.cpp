@@ -276,6 +276,8 @@ void Exit(int status) {
   _exit(status);
 }
 
+char* ErrLine(const char* head) { return Str(Begin(stdErr), head); }
+
 void Fail(char* p) {
   *p++ = '.';
   End(stdErr, p);

@@ -21,16 +21,34 @@ enum TOpen : uint8_t { opOk, opMissing, opUnreadable };
 // opUnreadable when it exists but cannot be read as text (a directory).
 TOpen Open(const char* name, TFile& f);
 
-// Fast path of Get, kept visible so that a byte costs no call. Once a block
-// has been read, the byte at inEnd is always 1AH, so a loop over the block
-// needs no test of its own for the block's end.
+// Once a block has been read, the byte just after it is always the sentinel,
+// so a loop over the block needs no test of its own for the block's end. The
+// scanner takes the same byte for the end of the source.
 constexpr uint8_t sentinel = 0x1A;
+
+// Fast path of Get, kept visible so that a byte costs no call; only Fio
+// moves them.
 extern const uint8_t* inCur;
 extern const uint8_t* inEnd;
 int Refill(TFile f);
 
 // The next byte of f (0 to 255), eof or err. One source is read per run.
 inline int Get(TFile f) { return inCur != inEnd ? *inCur++ : Refill(f); }
+
+// Reading in place: Rest is where Get would read next in the block, which is
+// followed by the sentinel. A loop over it stops at the sentinel at the
+// latest and passes Resume the position just after the byte it stopped at:
+// Get goes on from there and Resume returns true. When that byte was the
+// sentinel itself, the block is used up and Resume returns false.
+inline const uint8_t* Rest() { return inCur; }
+inline bool Resume(const uint8_t* p) {
+  if (p > inEnd) {
+    inCur = inEnd;
+    return false;
+  }
+  inCur = p;
+  return true;
+}
 
 // ---- Text output ----------------------------------------------------------
 
@@ -64,6 +82,10 @@ void Flush();
 
 // Writes out everything and ends the process with the status (0 or 9).
 [[noreturn]] void Exit(int status);
+
+// Begins an error line on standard error with the text head: every module's
+// report procedure opens this way.
+char* ErrLine(const char* head);
 
 // Ends the error line begun on standard error with "." at p, then the run
 // with status 9: every module's report procedure closes this way.

@@ -1,5 +1,6 @@
 #include "Gen.h"
 
+#include <bit>
 #include <cstring>
 
 #include "Comp.h"
@@ -22,33 +23,22 @@ static_assert(endMark >= Comp::prgSize);
 Comp0::TCmdDesc cmd;  // the command being emitted
 uint32_t lck;         // while above 0, nothing reaches the store
 bool first;           // the trace header is still to come
-int32_t vals[2];      // the value of FALSE and TRUE
 
-[[noreturn]] void Err(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Gen.");
-  Fio::Fail(Fio::Str(p, s));
-}
+[[noreturn]] void Err(const char* s) { Fio::Fail(Fio::Str(Fio::ErrLine("Gen."), s)); }
 
 [[noreturn]] void ErrCard(const char* s, uint32_t x) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Gen.");
-  p = Fio::Str(p, s);
+  char* p = Fio::Str(Fio::ErrLine("Gen."), s);
   *p++ = ' ';
   Fio::Fail(Fio::Card(p, x));
 }
 
-// A folding fault, reported at the scanner's current token.
+// A folding fault. The generator keeps no positions: the one reported is the
+// scanner's current token when the fault is found, which for Op1 and Op2 is
+// the token after the operand just parsed.
 [[noreturn]] void ErrPos(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Gen.");
-  p = Fio::Str(p, s);
-  p = Fio::Str(p, " (");
-  p = Fio::Card(p, Scnr::pos.l);
-  *p++ = ',';
-  p = Fio::Card(p, Scnr::pos.c);
-  *p++ = ')';
-  Fio::Fail(p);
+  char* p = Fio::Str(Fio::ErrLine("Gen."), s);
+  *p++ = ' ';
+  Fio::Fail(Scnr::PosText(p));
 }
 
 // Hands the trace line just written, from s to e, to the watcher.
@@ -118,81 +108,89 @@ void Emit(uint32_t* chain) {
   switch (cmd.fct) {
     case Comp0::fHlt: break;
     case Comp0::fOpr: {
-      const uint8_t o = cmd.opr;
+      const uint8_t o = uint8_t(cmd.opd);
       Comp::Write(&o, 1);
       break;
     }
     default:
       if (chain != nullptr) Comp::GetPos(*chain);
-      PutWord(cmd.adr);  // every 5-byte operand shares this place
+      PutWord(cmd.opd);
   }
 }
 
 void Val(int32_t v) {
   cmd.fct = Comp0::fVal;
-  cmd.val = v;
+  cmd.opd = std::bit_cast<uint32_t>(v);
   Emit(nullptr);
 }
 
+// The parser never hands out a cell beyond the variable store (a static_assert
+// there ties its table to Comp::varCnt).
 void Lod(uint32_t i) {
-  if (i >= Comp::varCnt) Err("Lod: Invalid index");
   cmd.fct = Comp0::fLod;
-  cmd.idx = i;
+  cmd.opd = i;
   Emit(nullptr);
 }
 
 void Sto(uint32_t i) {
-  if (i >= Comp::varCnt) Err("Sto: Invalid index");
   cmd.fct = Comp0::fSto;
-  cmd.idx = i;
+  cmd.opd = i;
   Emit(nullptr);
 }
 
 void Opr(TOperation o) {
   cmd.fct = Comp0::fOpr;
-  cmd.opr = o;
+  cmd.opd = o;
   Emit(nullptr);
 }
 
 // A jump taken when the flag is c, joining chain a.
 void Jpc(uint32_t& a, bool c) {
   cmd.fct = c ? Comp0::fJpt : Comp0::fJpf;
-  cmd.adr = a;
+  cmd.opd = a;
   Emit(&a);
 }
 
-// The only place that patches address fields. Each link is read before its
-// field is overwritten, since the field is what holds the next link.
+// The link held in the address field at position at.
+uint32_t Link(uint32_t at) {
+  Comp::SetPos(at);
+  return GetWord();
+}
+
+// The only place that writes an address field once its jump is emitted: the
+// field at position at, which must lie in the code up to end, receives v.
+// Returns the link the field held, read before it is overwritten. Leaves the
+// store position after the field; the callers put it back.
+uint32_t Patch(uint32_t at, uint32_t v, uint32_t end) {
+  if (end < at) ErrCard("FixWith.Bug: Invalid address", at);
+  const uint32_t old = Link(at);
+  Comp::SetPos(at);
+  PutWord(v);
+  return old;
+}
+
+// Resolves chain a to the address v, one trace line per link.
 void FixWith(uint32_t v, uint32_t a) {
   if (lck > 0 && a != endMark) ErrCard("FixWith.Bug: Locked but valid address", a);
   uint32_t pos;
   Comp::GetPos(pos);
   while (a != endMark) {
     DbgFix(a, v);
-    if (pos < a) ErrCard("FixWith.Bug: Invalid address", a);
-    Comp::SetPos(a);
-    const uint32_t nxt = GetWord();
-    Comp::SetPos(a);
-    PutWord(v);
-    a = nxt;
+    a = Patch(a, v, pos);  // the field held the next link
   }
   Comp::SetPos(pos);
 }
 
-// Joins chain a onto the end of chain b; the result is a.
+// Joins chain a onto the end of chain b; the result is a. No trace line: the
+// jumps keep their targets open. No lock check: while locked, chains stay empty.
 void Merge(uint32_t& a, uint32_t b) {
   if (b == endMark) return;
   uint32_t pos;
   Comp::GetPos(pos);
-  uint32_t t = b;
-  for (;;) {
-    Comp::SetPos(t);
-    const uint32_t tmp = GetWord();
-    if (tmp == endMark) break;
-    t = tmp;
-  }
-  Comp::SetPos(t);
-  PutWord(a);
+  uint32_t last = b;
+  for (uint32_t next = Link(last); next != endMark; next = Link(last))
+    last = next;
+  Patch(last, a, pos);
   Comp::SetPos(pos);
   a = b;
 }
@@ -211,24 +209,24 @@ void Unlock() {
   Tell(evUnlock, s, s + 6, 0, 0, 0);
 }
 
-// Puts the value of x on top of the stack.
+// Puts the value of x on top of the stack; a condition becomes 1 or 0.
 void Load(TItemDesc& x) {
   switch (x.m) {
     case mConst: Val(x.v); break;
     case mVar: Lod(x.i); break;
     case mStack: break;
     case mCond: {
-      uint32_t f, t;
-      Init(f);
-      Init(t);
-      Jpc(f, !x.c);
-      Fixup(x.b);
+      uint32_t toFalse, toEnd;
+      Init(toFalse);
+      Init(toEnd);
+      Jpc(toFalse, !x.cond.c);
+      Fixup(x.cond.b);
       Val(1);
-      Jmp(t);
-      Fixup(x.a);
-      Fixup(f);
+      Jmp(toEnd);
+      Fixup(x.cond.a);
+      Fixup(toFalse);
       Val(0);
-      Fixup(t);
+      Fixup(toEnd);
       break;
     }
     default: ErrCard("Load.Bug: Invalid mode", x.m);
@@ -239,9 +237,9 @@ void Load(TItemDesc& x) {
 // The command just emitted set the flag to the value of x.
 void SetCond(TItemDesc& x) {
   x.m = mCond;
-  x.c = true;
-  Init(x.a);
-  Init(x.b);
+  x.cond.c = true;
+  Init(x.cond.a);
+  Init(x.cond.b);
 }
 
 // Any value but 0 counts as TRUE.
@@ -255,6 +253,135 @@ void LoadCond(TItemDesc& x) {
 
 bool IsRel(TOperation o) { return o >= Comp0::oEql && o <= Comp0::oGeq; }
 
+// The operation of the operator s.
+TOperation Operation(Scnr::TSymbol s) {
+  TOperation o{};
+  switch (s) {
+    case Scnr::sMul: o = Comp0::oMul; break;
+    case Scnr::sDiv: o = Comp0::oDiv; break;
+    case Scnr::sAnd: o = Comp0::oAnd; break;
+    case Scnr::sPlus: o = Comp0::oAdd; break;
+    case Scnr::sMinus: o = Comp0::oSub; break;
+    case Scnr::sOr: o = Comp0::oOr; break;
+    case Scnr::sEql: o = Comp0::oEql; break;
+    case Scnr::sNeq: o = Comp0::oNeq; break;
+    case Scnr::sLss: o = Comp0::oLss; break;
+    case Scnr::sLeq: o = Comp0::oLeq; break;
+    case Scnr::sGtr: o = Comp0::oGtr; break;
+    case Scnr::sGeq: o = Comp0::oGeq; break;
+    default: ErrCard("Op2.SetOpr.Bug: Invalid symbol", s);
+  }
+  return o;
+}
+
+// Folds the constants x and y of operator s into x; no wrapped or undefined
+// value is ever folded. Its faults are reported at the scanner's current
+// token, which is the one after y as long as the parser calls Op2 straight
+// after y: calling it later would move the reported column.
+void Fold(Scnr::TSymbol s, TItemDesc& x, const TItemDesc& y) {
+  int32_t r = 0;
+  bool over = false;
+  switch (s) {
+    case Scnr::sPlus: over = __builtin_add_overflow(x.v, y.v, &r); break;
+    case Scnr::sMinus: over = __builtin_sub_overflow(x.v, y.v, &r); break;
+    case Scnr::sMul: over = __builtin_mul_overflow(x.v, y.v, &r); break;
+    case Scnr::sDiv:
+      if (y.v == 0) ErrPos("Op2.Calc: Division by zero");
+      if (y.v < 0) ErrPos("Op2.Calc: Negative divisor");
+      r = x.v / y.v;
+      if (x.v % y.v < 0) --r;  // floored
+      break;
+    case Scnr::sEql: r = int32_t(x.v == y.v); break;
+    case Scnr::sNeq: r = int32_t(x.v != y.v); break;
+    case Scnr::sLss: r = int32_t(x.v < y.v); break;
+    case Scnr::sLeq: r = int32_t(x.v <= y.v); break;
+    case Scnr::sGtr: r = int32_t(x.v > y.v); break;
+    case Scnr::sGeq: r = int32_t(x.v >= y.v); break;
+    case Scnr::sAnd:
+      if (x.v == 0) Unlock();  // the lock Op1 took for the dead right operand
+      r = x.v & y.v;
+      break;
+    case Scnr::sOr:
+      if (x.v != 0) Unlock();
+      r = x.v | y.v;
+      break;
+    default: ErrCard("Op2.SetOpr.Bug: Invalid symbol", s);
+  }
+  if (over) ErrPos("Op2.Calc: Arithmetic overflow");
+  x.v = r;
+}
+
+// x & y. A constant x decides: TRUE & y is y, FALSE & y is FALSE (y's code
+// went by under the lock that Op1 took, which ends here). A condition x, whose
+// TRUE chain Op1 has resolved, takes y as a condition and y's FALSE jumps.
+void And(TItemDesc& x, TItemDesc y) {
+  if (x.m == mConst) {
+    if (x.v != 0) {
+      x = y;
+    } else {
+      Unlock();
+    }
+  } else if (x.m == mCond) {
+    if (x.cond.b != endMark) ErrCard("Op2.And.Bug: Invalid TRUE list", x.cond.b);
+    if (y.m != mCond) LoadCond(y);
+    x.cond.c = y.cond.c;
+    Merge(x.cond.a, y.cond.a);
+    x.cond.b = y.cond.b;
+  } else {
+    ErrCard("Op2.And.Bug: Invalid mode", x.m);
+  }
+}
+
+// x | y, the mirror image of And: FALSE | y is y, TRUE | y is TRUE.
+void Or(TItemDesc& x, TItemDesc y) {
+  if (x.m == mConst) {
+    if (x.v != 0) {
+      Unlock();
+    } else {
+      x = y;
+    }
+  } else if (x.m == mCond) {
+    if (x.cond.a != endMark) ErrCard("Op2.Or.Bug: Invalid FALSE list", x.cond.a);
+    if (y.m != mCond) LoadCond(y);
+    x.cond.c = y.cond.c;
+    x.cond.a = y.cond.a;
+    Merge(x.cond.b, y.cond.b);
+  } else {
+    ErrCard("Op2.Or.Bug: Invalid mode", x.m);
+  }
+}
+
+// The machine takes the entry beneath the top as the left operand; when the
+// right operand lies beneath, the operation is taken the other way round.
+TOperation Reversed(TOperation o) {
+  switch (o) {
+    case Comp0::oAdd:
+    case Comp0::oMul:
+    case Comp0::oEql:
+    case Comp0::oNeq: return o;
+    case Comp0::oSub: return Comp0::oBus;
+    case Comp0::oDiv: return Comp0::oVid;
+    case Comp0::oLss: return Comp0::oGtr;
+    case Comp0::oLeq: return Comp0::oGeq;
+    case Comp0::oGtr: return Comp0::oLss;
+    case Comp0::oGeq: return Comp0::oLeq;
+    default: ErrCard("Op2.InvOpr.Bug: Invalid operation", o);
+  }
+}
+
+// Puts x and y on the stack for the operation o and emits it; o is taken the
+// other way round when y ends up beneath x.
+void Operate(TOperation o, TItemDesc& x, TItemDesc& y) {
+  // A condition y with pending jumps is not yet on the stack, but its code is
+  // already emitted: the load of x after it would be bypassed by those jumps.
+  // So y becomes a value first, and lies beneath x.
+  if (y.m == mCond && (y.cond.a != endMark || y.cond.b != endMark) && x.m != mStack) Load(y);
+  if (x.m != mStack && y.m == mStack) o = Reversed(o);
+  Load(x);
+  Load(y);
+  Opr(o);
+}
+
 }  // namespace
 
 void Init(uint32_t& a) { a = endMark; }
@@ -263,8 +390,14 @@ void Label(uint32_t& l) { Comp::GetPos(l); }
 
 void Jmp(uint32_t& a) {
   cmd.fct = Comp0::fJmp;
-  cmd.adr = a;
+  cmd.opd = a;
   Emit(&a);
+}
+
+void JmpBwd(uint32_t l) {
+  cmd.fct = Comp0::fJmp;
+  cmd.opd = l;
+  Emit(nullptr);
 }
 
 void Fixup(uint32_t a) {
@@ -285,9 +418,9 @@ void JmpFalse(TItemDesc& x) {
     return;
   }
   if (x.m != mCond) LoadCond(x);
-  Jpc(x.a, !x.c);
-  Fixup(x.b);
-  Init(x.b);
+  Jpc(x.cond.a, !x.cond.c);
+  Fixup(x.cond.b);
+  Init(x.cond.b);
 }
 
 void FixFalse(TItemDesc x) {
@@ -295,26 +428,26 @@ void FixFalse(TItemDesc x) {
     case mConst:
       if (x.v == 0) Unlock();
       break;
-    case mCond: Fixup(x.a); break;
+    case mCond: Fixup(x.cond.a); break;
     default: ErrCard("FixFalse.Bug: Invalid mode", x.m);
   }
 }
 
 void JmpFalseBwd(uint32_t l, TItemDesc x) {
   if (x.m == mConst) {
-    if (x.v == 0) Jmp(l);
+    if (x.v == 0) JmpBwd(l);
     return;
   }
   if (x.m != mCond) LoadCond(x);
-  Jpc(x.a, !x.c);
-  Fixup(x.b);
-  FixWith(l, x.a);
+  Jpc(x.cond.a, !x.cond.c);
+  Fixup(x.cond.b);
+  FixWith(l, x.cond.a);
 }
 
 void Op1(Scnr::TSymbol s, TItemDesc& x) {
   if (x.m == mConst) {
     switch (s) {
-      case Scnr::sNot: x.v = vals[x.v == 0]; break;
+      case Scnr::sNot: x.v = int32_t(x.v == 0); break;
       case Scnr::sMinus:
         if (x.v == INT32_MIN) ErrPos("Op1.Calc: Arithmetic overflow");
         x.v = -x.v;
@@ -339,10 +472,10 @@ void Op1(Scnr::TSymbol s, TItemDesc& x) {
     case Scnr::sNot:
       if (x.m != mCond) LoadCond(x);
       {
-        x.c = !x.c;
-        const uint32_t t = x.a;
-        x.a = x.b;
-        x.b = t;
+        x.cond.c = !x.cond.c;
+        const uint32_t t = x.cond.a;
+        x.cond.a = x.cond.b;
+        x.cond.b = t;
       }
       break;
     case Scnr::sMinus:
@@ -351,15 +484,15 @@ void Op1(Scnr::TSymbol s, TItemDesc& x) {
       break;
     case Scnr::sAnd:
       if (x.m != mCond) LoadCond(x);
-      Jpc(x.a, !x.c);
-      Fixup(x.b);
-      Init(x.b);
+      Jpc(x.cond.a, !x.cond.c);
+      Fixup(x.cond.b);
+      Init(x.cond.b);
       break;
     case Scnr::sOr:
       if (x.m != mCond) LoadCond(x);
-      Jpc(x.b, x.c);
-      Fixup(x.a);
-      Init(x.a);
+      Jpc(x.cond.b, x.cond.c);
+      Fixup(x.cond.a);
+      Init(x.cond.a);
       break;
     case Scnr::sEql:
     case Scnr::sNeq:
@@ -374,122 +507,17 @@ void Op1(Scnr::TSymbol s, TItemDesc& x) {
 }
 
 void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y) {
-  TOperation o{};
-
-  const auto SetOpr = [&] {
-    switch (s) {
-      case Scnr::sMul: o = Comp0::oMul; break;
-      case Scnr::sDiv: o = Comp0::oDiv; break;
-      case Scnr::sAnd: o = Comp0::oAnd; break;
-      case Scnr::sPlus: o = Comp0::oAdd; break;
-      case Scnr::sMinus: o = Comp0::oSub; break;
-      case Scnr::sOr: o = Comp0::oOr; break;
-      case Scnr::sEql: o = Comp0::oEql; break;
-      case Scnr::sNeq: o = Comp0::oNeq; break;
-      case Scnr::sLss: o = Comp0::oLss; break;
-      case Scnr::sLeq: o = Comp0::oLeq; break;
-      case Scnr::sGtr: o = Comp0::oGtr; break;
-      case Scnr::sGeq: o = Comp0::oGeq; break;
-      default: ErrCard("Op2.SetOpr.Bug: Invalid symbol", s);
-    }
-  };
-
-  // Folds two constants into x.v; no wrapped or undefined value is ever folded.
-  const auto Calc = [&] {
-    int32_t r = 0;
-    bool over = false;
-    switch (o) {
-      case Comp0::oAdd: over = __builtin_add_overflow(x.v, y.v, &r); break;
-      case Comp0::oSub: over = __builtin_sub_overflow(x.v, y.v, &r); break;
-      case Comp0::oMul: over = __builtin_mul_overflow(x.v, y.v, &r); break;
-      case Comp0::oDiv:
-        if (y.v == 0) ErrPos("Op2.Calc: Division by zero");
-        if (y.v < 0) ErrPos("Op2.Calc: Negative divisor");
-        r = x.v / y.v;
-        if (x.v % y.v < 0) --r;  // floored
-        break;
-      case Comp0::oEql: r = vals[x.v == y.v]; break;
-      case Comp0::oNeq: r = vals[x.v != y.v]; break;
-      case Comp0::oLss: r = vals[x.v < y.v]; break;
-      case Comp0::oLeq: r = vals[x.v <= y.v]; break;
-      case Comp0::oGtr: r = vals[x.v > y.v]; break;
-      case Comp0::oGeq: r = vals[x.v >= y.v]; break;
-      case Comp0::oOr: r = x.v | y.v; break;
-      case Comp0::oAnd: r = x.v & y.v; break;
-      default: ErrCard("Op2.Calc.Bug: Invalid operation", o);
-    }
-    if (over) ErrPos("Op2.Calc: Arithmetic overflow");
-    x.v = r;
-  };
-
-  // The machine takes the entry beneath the top as the left operand; when the
-  // right operand lies beneath, the operation is taken the other way round.
-  const auto InvOpr = [&] {
-    switch (o) {
-      case Comp0::oAdd:
-      case Comp0::oMul:
-      case Comp0::oEql:
-      case Comp0::oNeq: break;
-      case Comp0::oSub: o = Comp0::oBus; break;
-      case Comp0::oDiv: o = Comp0::oVid; break;
-      case Comp0::oLss: o = Comp0::oGtr; break;
-      case Comp0::oLeq: o = Comp0::oGeq; break;
-      case Comp0::oGtr: o = Comp0::oLss; break;
-      case Comp0::oGeq: o = Comp0::oLeq; break;
-      default: ErrCard("Op2.InvOpr.Bug: Invalid operation", o);
-    }
-  };
-
-  SetOpr();
   if (x.m == mConst && y.m == mConst) {
-    if ((o == Comp0::oAnd && x.v == 0) || (o == Comp0::oOr && x.v != 0)) Unlock();
-    Calc();
-    return;
+    Fold(s, x, y);
+  } else if (s == Scnr::sAnd) {
+    And(x, y);
+  } else if (s == Scnr::sOr) {
+    Or(x, y);
+  } else {
+    const TOperation o = Operation(s);
+    Operate(o, x, y);
+    if (IsRel(o)) SetCond(x);  // the comparison has set the flag
   }
-  if (o == Comp0::oAnd) {
-    if (x.m == mConst) {
-      if (x.v != 0) {
-        x = y;  // TRUE & y is y
-      } else {
-        Unlock();
-      }
-    } else if (x.m == mCond) {
-      if (x.b != endMark) ErrCard("Op2.And.Bug: Invalid TRUE list", x.b);
-      if (y.m != mCond) LoadCond(y);
-      x.c = y.c;
-      Merge(x.a, y.a);
-      x.b = y.b;
-    } else {
-      ErrCard("Op2.And.Bug: Invalid mode", x.m);
-    }
-    return;
-  }
-  if (o == Comp0::oOr) {
-    if (x.m == mConst) {
-      if (x.v != 0) {
-        Unlock();
-      } else {
-        x = y;  // FALSE | y is y
-      }
-    } else if (x.m == mCond) {
-      if (x.a != endMark) ErrCard("Op2.Or.Bug: Invalid FALSE list", x.a);
-      if (y.m != mCond) LoadCond(y);
-      x.c = y.c;
-      x.a = y.a;
-      Merge(x.b, y.b);
-    } else {
-      ErrCard("Op2.Or.Bug: Invalid mode", x.m);
-    }
-    return;
-  }
-  // A condition with pending jumps would bypass the load of x that follows
-  // its code, so it becomes a value first.
-  if (y.m == mCond && (y.a != endMark || y.b != endMark) && x.m != mStack) Load(y);
-  if (x.m != mStack && y.m == mStack) InvOpr();
-  Load(x);
-  Load(y);
-  Opr(o);
-  if (IsRel(o)) SetCond(x);
 }
 
 void Asg(TItemDesc x, TItemDesc y) {
@@ -516,11 +544,8 @@ void Wrt(TItemDesc x) {
 
 void InitModule() {
   cmd = Comp0::TCmdDesc{};
-  cmd.adr = 0;
   lck = 0;
   first = true;
-  vals[0] = 0;
-  vals[1] = 1;
 }
 
 }  // namespace Gen

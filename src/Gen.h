@@ -1,6 +1,18 @@
 // Gen: the code generator. Operands travel as items that cost no code until
 // their value is needed; booleans are held as the condition flag plus chains
 // of pending jumps threaded through the jumps' own address fields.
+//
+// A chain is the position of the address field of the jump added last (its
+// head), or the end marker when it is empty; each field holds the next link,
+// the first jump's field the end marker. Resolving a chain writes one address
+// into all its fields.
+//
+// The lock counter lck keeps code that can never run out of the store: while
+// it is above 0, commands are traced but not written, and no jump joins a
+// chain. It is raised where a constant makes what follows dead and lowered
+// where that part ends: JmpFalse of FALSE raises it and FixFalse lowers it; Op1
+// of & with FALSE or | with TRUE raises it and the Op2 of the same operator
+// lowers it. Locks nest.
 #pragma once
 #include <cstdint>
 
@@ -11,36 +23,81 @@ namespace Gen {
 enum TType : uint8_t { tBool, tInt };
 enum TMode : uint8_t { mConst, mVar, mStack, mCond };
 
+// An mCond item: the flag as the last comparison left it, plus two chains of
+// jumps already emitted that leave the condition's code.
+struct TCondDesc {
+  bool c;      // the flag's value that means TRUE on fall-through
+  uint32_t a;  // head of the FALSE chain: jumps taken when the condition is FALSE
+  uint32_t b;  // head of the TRUE chain
+};
+
 struct TItemDesc {
   TType t;
   TMode m;
   union {
-    int32_t v;   // mConst: the value (FALSE 0, TRUE 1)
-    uint32_t i;  // mVar: the variable's cell
-    struct {
-      bool c;      // mCond: the flag's value that means TRUE on fall-through
-      uint32_t a;  // mCond: head of the FALSE chain
-      uint32_t b;  // mCond: head of the TRUE chain
-    };
+    int32_t v;       // mConst: the value (FALSE 0, TRUE 1)
+    uint32_t i;      // mVar: the variable's cell
+    TCondDesc cond;  // mCond
   };
 };
 
-// Positions and chains.
-void Init(uint32_t& a);   // a := an empty chain
-void Label(uint32_t& l);  // l := the current position
-void Jmp(uint32_t& a);    // a jump to a label, or one more jump on chain a
-void Fixup(uint32_t a);   // every jump of chain a now leads here
+// ---- Positions and chains ----------------------------------------------
+// A label is the position a backward jump returns to; a chain collects
+// forward jumps until Fixup resolves it.
+
+// a := the empty chain.
+void Init(uint32_t& a);
+// l := the current position, the target of a later JmpBwd.
+void Label(uint32_t& l);
+// Emits a jump whose target is still open and adds it to chain a (a heads it).
+void Jmp(uint32_t& a);
+// Emits a jump back to label l.
+void JmpBwd(uint32_t l);
+// Every jump of chain a now leads to the current position; a must be empty
+// while locked.
+void Fixup(uint32_t a);
+// Emits the halt that ends the program.
 void Hlt();
 
-// Conditions of the statements.
+// ---- Conditions of the statements ----------------------------------------
+// JmpFalse pairs with FixFalse: code between them runs only when x is TRUE.
+// JmpFalseBwd closes a loop whose body starts at a label.
+
+// Needs a boolean item x. Emits the jump taken when x is FALSE and leaves x
+// an mCond whose FALSE chain holds it (the TRUE chain resolved to here). A
+// constant emits nothing: FALSE raises the lock, TRUE leaves everything as is.
 void JmpFalse(TItemDesc& x);
+// Needs the x that JmpFalse left: the jumps taken when x is FALSE now lead
+// here, or, for constant FALSE, the lock is lowered again.
 void FixFalse(TItemDesc x);
+// Needs a boolean item x and the label l of the loop's start. Emits the jump
+// back to l taken when x is FALSE, and resolves x's TRUE chain to what
+// follows. Constant FALSE is an unconditional jump back; TRUE emits nothing.
 void JmpFalseBwd(uint32_t l, TItemDesc x);
 
-// Operators, assignment and output.
+// ---- Operators, assignment and output ------------------------------------
+// An operator with two operands calls Op1 with the left operand before the
+// right one is parsed, and Op2 once it is; one with one operand (~, a
+// leading -) calls Op1 only. The items carry the types the parser checked.
+
+// Needs the operand x of ~ or a leading - (s is sNot or sMinus), or the left
+// operand of &, | or a relation. A constant operand of ~ and - is folded.
+// Otherwise ~ makes x a condition with the opposite meaning, - emits the
+// negation, & and | make x a condition and emit its short-cut jump, and a
+// relation turns a condition into a value before the right operand's code.
+// A constant left operand of & and | emits nothing; FALSE & and TRUE | raise
+// the lock, since the right operand can never decide.
 void Op1(Scnr::TSymbol s, TItemDesc& x);
+// Needs the x that Op1 left and the right operand y; leaves the result in x.
+// Two constants fold into a constant (a fault ends the run, reported at the
+// scanner's current token). For & and |, a constant left operand leaves y
+// or itself; otherwise both are joined into a condition. A relation emits
+// the comparison and leaves a condition; arithmetic emits the operation and
+// leaves a value on the stack.
 void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y);
+// Needs an mVar x and a y of its type. Emits the code that stores y in x.
 void Asg(TItemDesc x, TItemDesc y);
+// Emits the code that writes x to standard output: a number, or TRUE/FALSE.
 void Wrt(TItemDesc x);
 
 // ---- The trace as events, for tools that replay a compilation ------------

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "Comp.h"
 #include "Fio.h"
 #include "Gen.h"
 #include "Scnr.h"
@@ -16,19 +17,18 @@ using Scnr::TSymbol;
 constexpr uint32_t objMax = 32;
 constexpr uint32_t depthMax = 1000;  // nesting of factors and statement sequences
 
+// Every variable takes an entry of the table and its cell is counted from 0,
+// so no source can name a cell beyond the machine's variable store.
+static_assert(objMax <= Comp::varCnt);
+
 TObjDesc objs[objMax];
 uint32_t cnt;    // entries in use; the one at cnt may be half written
 uint32_t idx;    // the cell of the next variable
 uint32_t depth;  // current nesting, so that no source can exhaust the stack
 
 [[noreturn]] void Err(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Prsr (");
-  p = Fio::Card(p, Scnr::pos.l);
-  *p++ = ',';
-  p = Fio::Card(p, Scnr::pos.c);
-  p = Fio::Str(p, "): ");
-  Fio::Fail(Fio::Str(p, s));
+  char* p = Scnr::PosText(Fio::ErrLine("Prsr "));
+  Fio::Fail(Fio::Str(Fio::Str(p, ": "), s));
 }
 
 void Enter() {
@@ -252,7 +252,7 @@ void WhileStatement() {
   Expect(Scnr::sDo, "Expected \"DO\"");
   Gen::JmpFalse(x);
   StatementSequence();
-  Gen::Jmp(l);
+  Gen::JmpBwd(l);
   Gen::FixFalse(x);
   Expect(Scnr::sEnd, "Expected \"END\"");
 }

@@ -11,7 +11,9 @@ TPosDesc last;
 
 namespace {
 
-constexpr uint8_t eot = 0x1A;  // the look-ahead once the input has ended
+// The look-ahead once the input has ended. It is the input blocks' sentinel
+// too, so that Skip's loops stop at the end of a block as at the end of input.
+constexpr uint8_t eot = Fio::sentinel;
 constexpr uint32_t bufSize = 1024;
 constexpr uint32_t wordMax = 254;  // the size byte holds the length + 1
 constexpr uint32_t kwMax = 20;
@@ -21,21 +23,16 @@ struct TKwDesc {
   uint32_t id;
 };
 
-uint8_t chr;   // the next source byte not yet consumed
-TPosDesc chp;  // its position
+uint8_t chr;      // the look-ahead: the next source byte not yet consumed
+TPosDesc chrPos;  // its position
 uint8_t buf[bufSize];
-uint32_t len;  // just past the entry written last
-TKwDesc kwt[kwMax];
-uint32_t kwc;
+uint32_t len;             // just past the entry written last
+TKwDesc keywords[kwMax];  // in ascending Diff order of their texts
+uint32_t keywordCnt;
 
 [[noreturn]] void Err(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Scnr (");
-  p = Fio::Card(p, pos.l);
-  *p++ = ',';
-  p = Fio::Card(p, pos.c);
-  p = Fio::Str(p, "): ");
-  Fio::Fail(Fio::Str(p, s));
+  char* p = PosText(Fio::ErrLine("Scnr "));
+  Fio::Fail(Fio::Str(Fio::Str(p, ": "), s));
 }
 
 // Reads the next byte into the look-ahead.
@@ -55,10 +52,10 @@ inline void Next() {
 inline void Get() {
   if (chr == eot) return;
   if (chr == '\n') {
-    ++chp.l;
-    chp.c = 1;
+    ++chrPos.l;
+    chrPos.c = 1;
   } else {
-    ++chp.c;
+    ++chrPos.c;
   }
   Next();
 }
@@ -85,19 +82,17 @@ constexpr TClasses cls;
 template <uint8_t m>
 inline void Skip() {
   while (cls.c[chr] & m) {
-    const uint8_t* const s = Fio::inCur;  // the byte after the look-ahead
+    const uint8_t* const s = Fio::Rest();  // the byte after the look-ahead
     const uint8_t* p = s;
     uint8_t c;
     do {
       c = *p++;
     } while (cls.c[c] & m);
-    chp.c += uint32_t(p - s);  // the look-ahead and every byte before c
-    if (p > Fio::inEnd) {
-      Fio::inCur = Fio::inEnd;  // c is the sentinel: the block is used up
-      Next();
-    } else {
-      Fio::inCur = p;
+    chrPos.c += uint32_t(p - s);  // the look-ahead and every byte before c
+    if (Fio::Resume(p)) {
       chr = c;
+    } else {
+      Next();  // c was the sentinel: the block is used up
     }
   }
 }
@@ -133,16 +128,16 @@ void Id() {
   buf[id] = uint8_t(len - id);
   // The keyword table is in ascending Diff order, so a binary search finds
   // the lowest keyword not below the word.
-  uint32_t lo = 0, hi = kwc;
+  uint32_t lo = 0, hi = keywordCnt;
   while (lo < hi) {
     const uint32_t m = (lo + hi) / 2;
-    if (Diff(id, kwt[m].id) > 0) {
+    if (Diff(id, keywords[m].id) > 0) {
       lo = m + 1;
     } else {
       hi = m;
     }
   }
-  if (lo < kwc && Diff(id, kwt[lo].id) == 0) sym = kwt[lo].sym;
+  if (lo < keywordCnt && Diff(id, keywords[lo].id) == 0) sym = keywords[lo].sym;
 }
 
 // Entered with "(" consumed and "*" ahead; comments nest.
@@ -174,10 +169,10 @@ void Comment() {
 }
 
 void PutKw(TSymbol s, const char* text) {
-  if (kwc >= kwMax) Err("Bug: Too many keywords");
-  kwt[kwc].sym = s;
-  kwt[kwc].id = id;
-  ++kwc;
+  if (keywordCnt >= kwMax) Err("Bug: Too many keywords");
+  keywords[keywordCnt].sym = s;
+  keywords[keywordCnt].id = id;
+  ++keywordCnt;
   Put(text);
   KeepId();
 }
@@ -212,7 +207,7 @@ void Read() {
       if (chr != '\n') break;
       Get();
     }
-    pos = chp;
+    pos = chrPos;
     switch (chr) {
       case eot: sym = sEOF; return;
       case ':':
@@ -268,6 +263,15 @@ void Read() {
   }
 }
 
+char* PosText(char* p) {
+  *p++ = '(';
+  p = Fio::Card(p, pos.l);
+  *p++ = ',';
+  p = Fio::Card(p, pos.c);
+  *p++ = ')';
+  return p;
+}
+
 void Put(const char* s) {
   uint32_t k = id + 1;
   for (; *s != 0; ++s) {
@@ -295,7 +299,7 @@ int32_t Diff(uint32_t i, uint32_t j) {
 }
 
 void Init() {
-  pos = last = chp = TPosDesc{0, 0};
+  pos = last = chrPos = TPosDesc{0, 0};
   buf[0] = 0;
   src = Fio::stdIn;
   sym = sNull;
@@ -303,7 +307,7 @@ void Init() {
   id = 0;
   chr = '\n';
   len = 0;
-  kwc = 0;
+  keywordCnt = 0;
   PutKw(sDo, "DO");
   PutKw(sIf, "IF");
   PutKw(sEnd, "END");

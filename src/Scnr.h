@@ -64,6 +64,8 @@ extern TPosDesc last;   // the same of the token before it, the last one consume
 
 // Advances to the next token.
 void Read();
+// Writes "(line,column)" of the current token at p; returns the end.
+char* PosText(char* p);
 // Enters the text s as the current entry at id, like a word just read.
 void Put(const char* s);
 // Keeps the current entry: later words go after it.

@@ -37,8 +37,8 @@ EM_JS(void, tovName, (const char* name, uint32_t n, uint32_t cls, uint32_t typ, 
       { Module.tovName(name, n, cls, typ, val); });
 
 // tov.mjs reads and writes the machine's state at these offsets.
-static_assert(offsetof(Comp::TMachine, pc0) == 4 && offsetof(Comp::TMachine, cond) == 8 &&
-              offsetof(Comp::TMachine, ac) == 12 && offsetof(Comp::TMachine, args) == 16 &&
+static_assert(offsetof(Comp::TMachine, cmdPc) == 4 && offsetof(Comp::TMachine, cond) == 8 &&
+              offsetof(Comp::TMachine, height) == 12 && offsetof(Comp::TMachine, stack) == 16 &&
               offsetof(Comp::TMachine, vars) == 144 && sizeof(Comp::TMachine) == 400);
 
 namespace {
@@ -106,10 +106,7 @@ EMSCRIPTEN_KEEPALIVE void tovCommands() {
     Comp::Read(b, 1);
     const uint32_t n = b[0] == Comp0::fHlt ? 1 : b[0] == Comp0::fOpr ? 2 : 5;
     if (n > 1) Comp::Read(b + 1, n - 1);
-    Comp0::TCmdDesc cmd{};
-    cmd.fct = Comp0::TFunction(b[0]);
-    if (n == 2) cmd.opr = Comp0::TOperation(b[1]);
-    if (n == 5) cmd.adr = Word(b + 1);
+    const Comp0::TCmdDesc cmd{Comp0::TFunction(b[0]), n == 5 ? Word(b + 1) : n == 2 ? b[1] : 0u};
     Comp0::TCmdStr text;
     const uint32_t tn = Comp0::Convert(cmd, text);
     tovCommand(adr, b, n, text, tn);
@@ -131,7 +128,7 @@ EMSCRIPTEN_KEEPALIVE void tovNames() {
 
 // A run step by step, on a program the last run compiled.
 EMSCRIPTEN_KEEPALIVE void tovStart() {
-  Comp::Start();
+  Comp::Rewind();
   stepped = 0;
 }
 

@@ -2,12 +2,11 @@
 // lists them and, with -x, runs them.
 #include "Args.h"
 #include "Comp.h"
-#include "Comp0.h"
 #include "ConSigs.h"
 #include "Fio.h"
-#include "Gen.h"
 #include "Prsr.h"
 #include "Scnr.h"
+#include "Start.h"
 
 namespace {
 
@@ -23,9 +22,7 @@ bool exec;  // -x was given
 }
 
 [[noreturn]] void Error(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "tov: ");
-  p = Fio::Str(p, s);
+  char* p = Fio::Str(Fio::ErrLine("tov: "), s);
   p = Fio::Str(p, ": '");
   p = Fio::Mem(p, Args::lit, Args::len);
   *p++ = '\'';
@@ -79,21 +76,13 @@ void Main() {
   if (exec) Comp::Exec();
 }
 
-void Done() {}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Fio::Init();
-  Comp0::Init();
-  Comp::Init();
-  Scnr::Init();
-  Gen::InitModule();
-  Prsr::Init();
+  Start::Modules();
   Args::Init(argc, argv);
   ConSigs::Init();
   Init();
   Main();
-  Done();
   Fio::Exit(0);
 }

@@ -9,18 +9,7 @@ using namespace Comp0;
 using testing::Eq;
 using testing::ExitedWithCode;
 
-TCmdDesc Desc(TFunction f, uint32_t x = 0) {
-  TCmdDesc d{};
-  d.fct = f;
-  switch (f) {
-    case fVal: d.val = int32_t(x); break;
-    case fOpr: d.opr = TOperation(x); break;
-    case fLod:
-    case fSto: d.idx = x; break;
-    default: d.adr = x; break;
-  }
-  return d;
-}
+TCmdDesc Desc(TFunction f, uint32_t x = 0) { return TCmdDesc{f, x}; }
 
 // Converts into a text that holds garbage before, and checks that the result
 // is NUL-terminated and as long as Convert says.
