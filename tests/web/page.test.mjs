@@ -2,35 +2,12 @@
 // reading what the page shows.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { setup, open, native, root } from './harness.mjs';
+import { setup, open, root } from './harness.mjs';
+import { console_, setSource, waitText, waitListing, editorText, lines } from './page-support.mjs';
 
 const ctx = setup();
-
-// Runs the console program on a source; its three results as text.
-export function console_(source, args = []) {
-  const r = spawnSync(native, args, { input: source });
-  return { status: r.status, stdout: r.stdout.toString('latin1'), stderr: r.stderr.toString('latin1') };
-}
-
-// Replaces the editor's text as a paste does.
-export async function setSource(page, text) {
-  await page.click('.cm-content');
-  await page.keyboard.press('Control+A');
-  await page.keyboard.press('Delete');
-  if (text) await page.keyboard.insertText(text);
-}
-
-export async function waitText(page, selector, want) {
-  await page.waitForFunction(([s, w]) => document.querySelector(s)?.textContent.includes(w),
-    [selector, want]);
-}
-
-export const editorText = (page) => page.locator('.cm-line').allTextContents().then((l) => l.join('\n'));
-
-export const lines = (s) => s.split('\r\n').filter((l, i, a) => i < a.length - 1 || l !== '');
 
 test('a compile error is marked at its token with the console\'s message', async () => {
   const page = await open();
@@ -60,7 +37,7 @@ test('every example runs with the console\'s output and texts', async () => {
     const source = readFileSync(join(root, 'examples', `${file}.tov`), 'latin1');
     const want = console_(source, ['-x']);
     await page.selectOption('#examples', file);
-    await waitText(page, '#listing', 'Hlt');
+    await waitListing(page, source);
     await page.click('#run');
     await page.waitForFunction(() => /Finished|Ended/.test(document.querySelector('#status').textContent));
     const output = lines(want.stdout.slice(console_(source).stdout.length));
@@ -82,8 +59,9 @@ test('every example runs with the console\'s output and texts', async () => {
 
 test('a runaway loop stops at the step limit, and Stop ends a run at once', async () => {
   const page = await open();
-  await setSource(page, 'VAR i: INTEGER;\nBEGIN\n  WHILE TRUE DO i := i + 1 END\nEND.\n');
-  await waitText(page, '#listing', 'Hlt');
+  const source = 'VAR i: INTEGER;\nBEGIN\n  WHILE TRUE DO i := i + 1 END\nEND.\n';
+  await setSource(page, source);
+  await waitListing(page, source);
   await page.fill('#limit', '1000');
   await page.click('#run');
   await waitText(page, '#status', 'Stopped at the step limit after 1,000 commands.');
@@ -147,7 +125,7 @@ test('program text is only ever shown as text', async () => {
 test('on a phone-sized screen every function is still there', async () => {
   const page = await open('', { viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
   await page.selectOption('#examples', 'primes');
-  await waitText(page, '#listing', 'Hlt');
+  await waitListing(page, readFileSync(join(root, 'examples/primes.tov'), 'latin1'));
   await page.tap('#run');
   await waitText(page, '#output', '47');
   for (const tab of ['Console', 'Machine', 'Store', 'Compiler', 'Traces', 'Output']) {

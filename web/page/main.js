@@ -96,6 +96,7 @@ async function compileNow() {
 }
 
 function sourceChanged(text) {
+  if (text === state.source) return;
   set({ source: text, run: null });
   $('notice').textContent = '';
   link.store(text);
@@ -193,6 +194,12 @@ function start() {
     if (!select.value) return;
     setText(page.editor, examples[select.value]);
     select.value = '';
+  });
+  // a new limit asks for a new recording of the run
+  $('limit').addEventListener('change', () => {
+    if (state.running) return;
+    recording = null;
+    set({ machine: null });
   });
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);

@@ -4,7 +4,7 @@
 // shows (pc, cond, stack depth and the two top entries); every `every` states it keeps a
 // snapshot of the machine, and state j is the nearest snapshot before it run forward.
 
-const every = 4096;
+const every = 1024;
 
 export class Recording {
   constructor(m) {
