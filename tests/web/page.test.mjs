@@ -31,6 +31,21 @@ test('a compile error is marked at its token with the console\'s message', async
   await page.close();
 });
 
+test('the editor highlights keywords, numbers and nested comments', async () => {
+  const page = await open();
+  await setSource(page, '(* a (* b *)\n   c *) BEGIN WRITE 12 END.');
+  await waitText(page, '#listing', 'Val 12');
+  const colour = (text) => page.locator('.cm-line span', { hasText: new RegExp(`^${text}$`) })
+    .evaluate((el) => getComputedStyle(el).color);
+  const comment = await colour('\\(\\* a \\(\\* b \\*\\)');
+  // the inner close does not end the comment: its second line is comment too
+  assert.equal(await colour('   c \\*\\)'), comment);
+  const keyword = await colour('BEGIN'), number = await colour('12');
+  assert.equal(await colour('WRITE'), keyword);
+  assert.equal(new Set([comment, keyword, number]).size, 3);
+  await page.close();
+});
+
 test('every example runs with the console\'s output and texts', async () => {
   const page = await open();
   for (const file of ['gcd', 'overflow', 'truth']) {

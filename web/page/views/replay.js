@@ -44,6 +44,7 @@ export function mount(p) {
   arrows = document.createElementNS('http://www.w3.org/2000/svg', 'svg');
   arrows.setAttribute('class', 'arrows');
   arrows.setAttribute('aria-hidden', 'true');
+  arrows.append(heads());
   rowsBox = document.createElement('div');
   rowsBox.id = 'replay-store';
   rowsBox.className = 'rows';
@@ -133,6 +134,23 @@ function render() {
   if (i >= 0 && state.tab === 'replay' && state.selected !== i) set({ selected: i });
 }
 
+// The arrow heads, one per kind of arrow.
+function heads() {
+  const ns = 'http://www.w3.org/2000/svg', defs = document.createElementNS(ns, 'defs');
+  for (const kind of ['link', 'landed']) {
+    const m = document.createElementNS(ns, 'marker');
+    m.id = `head-${kind}`;
+    for (const [k, v] of Object.entries({ viewBox: '0 0 6 6', refX: '6', refY: '3', markerWidth: '6',
+      markerHeight: '6', orient: 'auto' })) m.setAttribute(k, v);
+    const tip = document.createElementNS(ns, 'path');
+    tip.setAttribute('d', 'M 0 0 L 6 3 L 0 6 z');
+    tip.setAttribute('class', `tip ${kind}`);
+    m.append(tip);
+    defs.append(m);
+  }
+  return defs;
+}
+
 // Pending links point from a jump to the jump before it in its chain; a patched jump's
 // arrow lands on its target, or below the last row when the target is the next command.
 function drawArrows(rows, at, k) {
@@ -152,8 +170,9 @@ function drawArrows(rows, at, k) {
     const x = 6 + (n * 7) % 30, p = document.createElementNS(ns, 'path');
     p.setAttribute('d', `M 44 ${y(n)} C ${x} ${y(n)}, ${x} ${y(to)}, 44 ${y(to)}`);
     p.setAttribute('class', cls);
+    p.setAttribute('marker-end', `url(#head-${cls.split(' ')[0]})`);
     paths.push(p);
   });
   arrows.setAttribute('height', String((rows.length + 1) * rowHeight));
-  arrows.replaceChildren(...paths);
+  arrows.replaceChildren(arrows.firstChild, ...paths);
 }
