@@ -14,7 +14,7 @@ setup();
 // ---- the console program ---------------------------------------------------
 
 // Runs the console program in a fresh directory holding the files.
-function console_(args, stdin, files) {
+function consoleRun(args, stdin, files) {
   const dir = mkdtempSync(join(tmpdir(), 'tov-web-'));
   try {
     for (const [name, content] of Object.entries(files)) {
@@ -194,7 +194,7 @@ describe('run equals the console program byte for byte', () => {
     // twice, the second time backwards: every run starts clean, whatever ran before
     const got = await runAll(page, [...all, ...all.slice().reverse()]);
     all.forEach((c, i) => {
-      const con = console_(c.args, c.stdin, c.files);
+      const con = consoleRun(c.args, c.stdin, c.files);
       assertSame(c.name, got[i], con);
       assertSame(`${c.name} (again)`, got[2 * all.length - 1 - i], con);
     });
@@ -211,7 +211,7 @@ describe('run equals the console program byte for byte', () => {
     for (const src of propertyPrograms(100, 14)) runs.push({ args: [], stdin: src, files: {} });
     const page = await withModule();
     const got = await runAll(page, runs);
-    runs.forEach((r, i) => assertSame(`random program ${i} (${r.args.join(' ')})`, got[i], console_(r.args, r.stdin, r.files)));
+    runs.forEach((r, i) => assertSame(`random program ${i} (${r.args.join(' ')})`, got[i], consoleRun(r.args, r.stdin, r.files)));
   });
 
   test('a step limit stops a run, and the next run is whole again', async () => {
@@ -222,7 +222,7 @@ describe('run equals the console program byte for byte', () => {
       { args: ['-x', 'p.tov'], stdin: '', files, limit: 100 },
       { args: ['-x', 'p.tov'], stdin: '', files },
     ]);
-    const con = console_(['-x', 'p.tov'], '', files);
+    const con = consoleRun(['-x', 'p.tov'], '', files);
     assertSame('after the limit', whole, con);
     assert.equal(cut.limited, true);
     assert.equal(cut.steps, 100);
@@ -253,7 +253,7 @@ describe('compile', () => {
       { sources: sources.map(b64), canary },
     );
     sources.forEach((src, i) => {
-      const con = console_([], src, {});
+      const con = consoleRun([], src, {});
       const name = `source ${i}`;
       assert.equal(got[i].next, true, `${name}: the compilation after it differs`);
       assert.equal(got[i].ok, con.status === 0, `${name}: status`);
@@ -290,6 +290,7 @@ describe('compile', () => {
       const trace = r.trace.split('\r\n').filter(Boolean);
       assert.deepEqual(r.events.map((e) => `Gen.Dbg: ${e.text}`), trace, name);
       for (const e of r.events.filter((e) => e.kind === 'fixup')) assert.equal(e.text, `Fixup ${e.at} with ${e.value}`);
+      for (const e of r.events.filter((e) => e.kind === 'cmd')) assert.ok(e.text.startsWith(`${String(e.lck).padStart(3)} ${String(e.pos).padStart(4)}: `));
     }
     // gcd: names, and the store's bytes of a fixed-up jump
     const gcd = got['gcd.tov'];
@@ -321,7 +322,7 @@ describe('machine', () => {
     names.push(...readdirSync(join(root, 'docs/examples')).filter((f) => /^err_comp_.*\.tov$/.test(f)).map((f) => `../docs/examples/${f}`));
     for (const name of names) {
       const src = readFileSync(join(root, 'examples', name), 'latin1');
-      const con = console_(['-x', 'p.tov'], '', { 'p.tov': src });
+      const con = consoleRun(['-x', 'p.tov'], '', { 'p.tov': src });
       const m = await page.evaluate((src) => {
         const m = tov.machine(src);
         if (m === null) return null;
