@@ -308,6 +308,13 @@ describe('compile', () => {
       gcd.commands.slice(0, 2).map((c) => [c.text, c.line, c.col]),
       [['Val 1071', 6, 8], ['Sto 0', 6, 8]],
     );
+    // code under the lock: traced with its depth, not stored
+    const dead = await page.evaluate(() => tov.compile('BEGIN IF FALSE THEN WRITE 1 END END.'));
+    assert.deepEqual(
+      dead.events.map((e) => [e.kind, e.lck, e.pos]),
+      [['lock', 1, 0], ['head', 1, 0], ['cmd', 1, 0], ['cmd', 1, 0], ['unlock', 0, 0], ['cmd', 0, 0]],
+    );
+    assert.deepEqual(dead.commands.map((c) => c.text), ['Hlt']);
     const bad = await page.evaluate(() => tov.compile('VAR x: INTEGER;\nBEGIN\n  x := TRUE\nEND.').error);
     assert.deepEqual(bad, { line: 4, col: 1, text: 'Prsr (4,1): Incompatible types.' });
   });
