@@ -295,7 +295,10 @@ function makeMachine(wasm, source, limit) {
 // Loads the WebAssembly once; the result's functions share one instance,
 // except that every machine gets an instance of its own.
 export async function load(url = new URL('tov-core.wasm', import.meta.url)) {
-  const wasm = await WebAssembly.compileStreaming(fetch(url));
+  // compiling while the bytes arrive needs the server to send application/wasm
+  const wasm = await WebAssembly.compileStreaming(fetch(url)).catch(async () =>
+    WebAssembly.compile(await (await fetch(url)).arrayBuffer()),
+  );
   const shared = instance(wasm);
   return {
     run(args, stdin = '', files = {}, { limit = 0 } = {}) {
