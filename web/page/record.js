@@ -5,6 +5,7 @@
 // snapshot of the machine, and state j is the nearest snapshot before it run forward.
 
 const every = 1024;
+const tail = 8192;
 
 export class Recording {
   constructor(m) {
@@ -50,17 +51,18 @@ export class Recording {
   }
 
   // The whole machine state j. The output is cut from the whole run's, by the length the
-  // snapshot had and what the steps after it wrote.
+  // snapshot had and what the steps after it wrote; only its last `tail` characters are
+  // sent, so that a step costs the same however much the program has written.
   state(j) {
     j = Math.max(0, Math.min(j, this.n));
     const m = this.m, snap = this.snaps[Math.floor(j / every)];
     m.restore(snap);
     const before = m.output.length;
     m.step(j - snap.steps);
-    const last = j === this.n;
+    const last = j === this.n, end = snap.output + m.output.length - before;
     return {
       step: j, steps: this.n, pc: m.pc, cond: m.cond, stack: m.stack, cells: m.cells,
-      output: this.output.slice(0, snap.output + m.output.length - before),
+      output: this.output.slice(Math.max(0, end - tail), end), written: end,
       done: last && !this.limited && this.error === null,
       limited: last && this.limited,
       error: last ? this.error : null,

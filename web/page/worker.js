@@ -7,7 +7,7 @@ import { Recording } from './record.js';
 const ready = load();
 let tov = null;
 let rec = null;           // the recording of the stepped machine
-const decoder = new TextDecoder();
+const decoder = new TextDecoder('latin1');
 
 const handlers = {
   compile({ source }) {
@@ -41,17 +41,15 @@ const handlers = {
   history() { return rec ? rec.history() : null; },
 };
 
-// The console's texts of a run, and the parts a reader asks for: the program's output
-// follows the listing on stdout, the execution trace follows the generator's on stderr.
+// The console's streams of a run as bytes, which go to the page without a copy, and
+// where their parts end: the program's output follows the listing on stdout, the
+// execution trace follows the generator's on stderr.
 function texts(r, compiled) {
-  const stdout = decoder.decode(r.stdout), stderr = decoder.decode(r.stderr);
-  const ok = compiled.ok;
+  const listingLength = compiled.ok ? compiled.listing.length : 0;
   return {
-    status: r.status, stdout, stderr, limited: r.limited, steps: r.steps,
-    listing: compiled.listing, trace: compiled.trace,
-    output: ok ? stdout.slice(compiled.listing.length) : '',
-    execTrace: ok ? stderr.slice(compiled.trace.length) : '',
-    error: null, failPc: null,
+    status: r.status, stdout: r.stdout, stderr: r.stderr, limited: r.limited, steps: r.steps,
+    listingLength, traceLength: compiled.ok ? compiled.trace.length : 0,
+    output: decoder.decode(r.stdout.subarray(listingLength)), error: null, failPc: null,
   };
 }
 
@@ -59,7 +57,9 @@ self.onmessage = async (e) => {
   const msg = e.data;
   try {
     tov ??= await ready;
-    self.postMessage({ id: msg.id, result: handlers[msg.type](msg) });
+    const result = handlers[msg.type](msg);
+    const streams = result?.stdout instanceof Uint8Array ? [result.stdout.buffer, result.stderr.buffer] : [];
+    self.postMessage({ id: msg.id, result }, streams);
   } catch (err) {
     self.postMessage({ id: msg.id, failure: String(err && err.message || err) });
   }

@@ -10,7 +10,8 @@ const kinds = [
   ['stdout', 'Standard output'],
   ['stderr', 'Standard error'],
 ];
-let select, lines, info, text = '';
+let select, lines, info, shown = { text: '' };
+const decoder = new TextDecoder('latin1');
 
 export function mount() {
   const root = document.getElementById('panel-console');
@@ -23,12 +24,12 @@ export function mount() {
   for (const [value, name] of kinds) select.append(new Option(name, value));
   label.append(select);
   const copy = button('Copy', async () => {
-    try { await navigator.clipboard.writeText(text); info.textContent = 'Copied.'; }
+    try { await navigator.clipboard.writeText(textOf(shown)); info.textContent = 'Copied.'; }
     catch { info.textContent = 'The browser did not allow copying.'; }
   });
   const save = button('Download', () => {
     const a = document.createElement('a');
-    a.href = URL.createObjectURL(new Blob([text], { type: 'text/plain' }));
+    a.href = URL.createObjectURL(new Blob([shown.bytes ?? shown.text], { type: 'text/plain' }));
     a.download = `tov-${select.value}.txt`;
     a.click();
     setTimeout(() => URL.revokeObjectURL(a.href), 1000);
@@ -40,26 +41,36 @@ export function mount() {
   root.append(bar);
   lines = new Lines(root, 'Console text');
   select.addEventListener('change', render);
-  on((keys) => { if (keys.has('compiled') || keys.has('run')) render(); });
+  // a long run's texts are large: they are decoded only when this view shows them
+  on((keys) => {
+    if ((keys.has('compiled') || keys.has('run') || keys.has('tab')) && state.tab === 'console') render();
+  });
 }
 
-// The text the console writes for the current program; only a Run gives the parts that
-// come from executing it.
+// The text the console writes for the current program: after a Run, the bytes of its
+// streams and their parts; before, the compiler's texts.
 function current(kind) {
   const r = state.run, c = state.compiled;
-  if (r) return { text: r[kind] };
+  if (r) {
+    const parts = {
+      stdout: r.stdout, stderr: r.stderr, listing: r.stdout.subarray(0, r.listingLength),
+      trace: r.stderr.subarray(0, r.traceLength), execTrace: r.stderr.subarray(r.traceLength),
+    };
+    return { bytes: parts[kind] };
+  }
   if (!c) return { text: '' };
   const compiled = { listing: c.listing, trace: c.trace, stdout: c.listing, stderr: c.trace };
   if (kind in compiled) return { text: compiled[kind] };
   return { text: '', note: 'Run the program to see its execution trace.' };
 }
 
+const textOf = (t) => t.text ?? decoder.decode(t.bytes);
+
 function render() {
-  const { text: t, note } = current(select.value);
-  text = t;
-  const all = splitLines(t);
+  shown = current(select.value);
+  const all = splitLines(textOf(shown));
   lines.set(all.length, (n) => all[n]);
-  info.textContent = note ?? `${all.length.toLocaleString('en')} lines`;
+  info.textContent = shown.note ?? `${all.length.toLocaleString('en')} lines`;
 }
 
 export function button(name, onClick) {

@@ -24,6 +24,13 @@ export class Lines {
         const row = e.target.closest('[data-n]');
         if (row) onPick(Number(row.dataset.n));
       });
+      // the arrow keys pick the line after or before the marked one
+      this.box.addEventListener('keydown', (e) => {
+        const step = { ArrowDown: 1, ArrowUp: -1, PageDown: 20, PageUp: -20 }[e.key];
+        if (!step || !this.count) return;
+        e.preventDefault();
+        onPick(Math.max(0, Math.min(this.count - 1, this.marked + step)));
+      });
     }
   }
 

@@ -116,7 +116,9 @@ function render() {
   const out = document.createElement('pre');
   out.className = 'text';
   out.textContent = m.output;
-  outBox.replaceChildren(out);
+  outBox.replaceChildren(...(m.written > m.output.length
+    ? [note(`… the last ${m.output.length.toLocaleString('en')} of ${m.written.toLocaleString('en')} characters:`), out]
+    : [out]));
   const line = lineOf(m.error !== null ? m.failPc : m.pc);
   faultBox.textContent = m.error !== null ? `${m.error} (line ${lineOf(m.failPc)})` : '';
   decorate(page.editor, 'step', line ? [{ line, cls: m.error !== null ? 'cm-fault' : 'cm-step' }] : []);

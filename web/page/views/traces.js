@@ -37,7 +37,8 @@ export function mount(p) {
   lines = new Lines(root, 'Trace lines', pick);
   for (const el of [which, kindBox, lineBox, fixBox]) el.addEventListener('input', render);
   on((keys) => {
-    if (keys.has('compiled')) history = null;
+    // a new program or a new step limit means a new recording
+    if (keys.has('compiled') || (keys.has('machine') && !state.machine)) history = null;
     if (keys.has('compiled') || (keys.has('tab') && state.tab === 'traces')) render();
     if (keys.has('machine') && which.value === 'exec') markStep();
     if (keys.has('replay') && which.value === 'gen') lines.mark(shown.indexOf(state.replay - 1));
