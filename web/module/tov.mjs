@@ -6,7 +6,7 @@ import createTov from './tov-core.mjs';
 const latin = new TextDecoder('latin1');
 const utf8 = new TextEncoder();
 const kinds = ['head', 'cmd', 'fixup', 'lock', 'unlock'];
-const machineSize = 400; // Comp::TMachine: pc, pc0, cond, ac, 32 stack entries, 64 cells
+const machineSize = 400; // Comp::TMachine: pc, cmdPc, cond, height, 32 stack entries, 64 cells
 
 // The end of a run: thrown by the program's exit, caught by the caller here.
 class End {
@@ -88,6 +88,10 @@ function call(m, args, stdin, files, { events = false, bound = 0 } = {}) {
   clear(FS, '/w');
   FS.writeFile('/tmp/stdin', toBytes(stdin));
   for (const [name, content] of Object.entries(files)) {
+    // the files stay in the working directory, so that the next call finds none of them
+    if (name === '' || name.startsWith('/') || name.split('/').includes('..')) {
+      throw new TypeError(`tov: a file name must lead into the working directory: '${name}'`);
+    }
     const path = `/w/${name}`;
     const parts = path.split('/');
     for (let i = 2; i < parts.length; ++i) {
@@ -98,6 +102,10 @@ function call(m, args, stdin, files, { events = false, bound = 0 } = {}) {
   }
   FS.chdir('/w');
   const sp = m.stackSave();
+  // the arguments go on the program's stack (1 MiB), which must keep room for the run
+  if (args.reduce((n, a) => n + utf8.encode(String(a)).length + 5, 0) > 1 << 16) {
+    throw new RangeError('tov: the arguments are longer than 64 KiB in all');
+  }
   try {
     const argv = m.stackAlloc(4 * (args.length + 2));
     ['tov', ...args].forEach((a, i) => (m.HEAPU32[(argv >> 2) + i] = cstr(m, String(a))));
