@@ -376,6 +376,10 @@ describe('machine', () => {
       seen.push(look());
       m.step(3);
       seen.push(look());
+      const later = m.snapshot();
+      m.reset();
+      m.restore(later); // forwards again
+      seen.push(look());
       while (m.step(100) > 0);
       seen.push({ ...look(), done: m.done, limited: m.limited, ended: m.ended });
       m.reset();
@@ -383,12 +387,13 @@ describe('machine', () => {
       return { bad, seen };
     });
     assert.equal(r.bad, null);
-    const [a, b, c, d, e, f, g] = r.seen;
+    const [a, b, c, d, e, e2, f, g] = r.seen;
     assert.deepEqual(a, { pc: 15, cond: false, stack: [5], cells: [5, 0], output: '', steps: 3 });
     assert.deepEqual(b, { pc: 32, cond: false, stack: [5], cells: [5, 10], output: '', steps: 7 });
     assert.deepEqual(c, { pc: 41, cond: false, stack: [], cells: [5, 10], output: '15\r\n', steps: 10 });
     assert.deepEqual(d, b);
     assert.deepEqual(e, c);
+    assert.deepEqual(e2, c);
     assert.equal(f.steps, 1000);
     assert.deepEqual([f.done, f.limited, f.ended], [true, true, false]);
     assert.deepEqual(g, { pc: 0, cond: false, stack: [], cells: [0, 0], output: '', steps: 0 });

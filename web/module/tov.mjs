@@ -110,7 +110,7 @@ function call(m, args, stdin, files, { events = false, bound = 0 } = {}) {
     const argv = m.stackAlloc(4 * (args.length + 2));
     ['tov', ...args].forEach((a, i) => (m.HEAPU32[(argv >> 2) + i] = cstr(m, String(a))));
     m.HEAPU32[(argv >> 2) + args.length + 1] = 0;
-    m._tovPrepare(cstr(m, '/tmp/stdin'), events ? 1 : 0, bound);
+    m._tovPrepare(cstr(m, '/tmp/stdin'), events ? 1 : 0, Math.floor(Math.min(bound, 2 ** 52)));
     m._main(args.length + 1, argv);
     throw new Error('tov: main returned');
   } catch (e) {
@@ -203,8 +203,8 @@ function makeMachine(wasm, source, limit) {
   let failPc = null;
   let ended = false;
 
-  // The state lies at a fixed place (32-bit words: pc, pc0, cond, ac, the
-  // stack, the cells), brought up to date once after each change.
+  // The state lies at a fixed place (32-bit words: pc, cmdPc, cond, height,
+  // the stack, the cells), brought up to date once after each change.
   const base = m._tovGet() >> 2;
   let seen = true;
   const word = (i) => {
@@ -225,7 +225,7 @@ function makeMachine(wasm, source, limit) {
     limit,
     step(n = 1) {
       if (ended || error) return 0;
-      const want = Math.min(n, limit - steps);
+      const want = Math.floor(Math.min(n, limit - steps, 2 ** 52));
       if (want <= 0) return 0;
       let ran;
       seen = false;
@@ -280,7 +280,7 @@ function makeMachine(wasm, source, limit) {
     // A copy of everything the run has changed, for restore.
     snapshot() {
       const p = m._tovGet();
-      return { state: m.HEAPU8.slice(p, p + machineSize), steps, output: output.length, ended, error, failPc };
+      return { state: m.HEAPU8.slice(p, p + machineSize), steps, output: output.length, printed: output, ended, error, failPc };
     },
     restore(s) {
       seen = false;
@@ -288,7 +288,7 @@ function makeMachine(wasm, source, limit) {
       m.HEAPU8.set(s.state, p);
       m._tovSet(s.steps);
       steps = s.steps;
-      output = output.slice(0, s.output);
+      output = s.printed ?? output.slice(0, s.output);
       ended = s.ended;
       error = s.error;
       failPc = s.failPc;
