@@ -31,7 +31,7 @@ function startWorker() {
   worker.onerror = (e) => { status(`The compiler could not start: ${e.message || 'unknown error'}`); };
 }
 
-export function call(type, args = {}, progress) {
+function call(type, args = {}, progress) {
   const id = nextId++;
   return new Promise((resolve, reject) => {
     pending.set(id, { resolve, reject, progress });
@@ -162,7 +162,7 @@ function tabKeys(e) {
 }
 
 // ---- start ----
-export const page = { call, status, showTab, limit, record, editor: null };
+const page = { call, status, showTab, limit, record, editor: null };
 
 function start() {
   startWorker();

@@ -2,6 +2,7 @@
 // the listing, the generator trace and the execution trace, or either stream whole.
 import { state, on } from '../state.js';
 import { Lines, splitLines } from './lines.js';
+import { button } from './dom.js';
 
 const kinds = [
   ['listing', 'Listing'],
@@ -71,12 +72,4 @@ function render() {
   const all = splitLines(textOf(shown));
   lines.set(all.length, (n) => all[n]);
   info.textContent = shown.note ?? `${all.length.toLocaleString('en')} lines`;
-}
-
-export function button(name, onClick) {
-  const b = document.createElement('button');
-  b.type = 'button';
-  b.textContent = name;
-  b.addEventListener('click', onClick);
-  return b;
 }

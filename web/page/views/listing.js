@@ -4,6 +4,7 @@
 // editor, and the commands of the editor's selected lines are marked here.
 import { state, set, on, cellNames, commandAt } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
+import { span, note } from './dom.js';
 
 const colours = 6;
 let page, root, rows = [];
@@ -127,18 +128,4 @@ function showCurrent() {
     rows[i].classList.add('current');
     rows[i].scrollIntoView({ block: 'nearest' });
   }
-}
-
-export function span(cls, text) {
-  const s = document.createElement('span');
-  s.className = cls;
-  s.textContent = text;
-  return s;
-}
-
-export function note(text) {
-  const p = document.createElement('p');
-  p.className = 'note';
-  p.textContent = text;
-  return p;
 }

@@ -2,11 +2,10 @@
 // a recording of the run that the worker makes once (keys F10, Shift+F10 and F5). Shown:
 // the step, pc and condition, the stack, the cells by variable name, the output so far
 // and a run-time error at the source line of the command that failed.
-import { state, set, on, cellNames } from '../state.js';
+import { state, set, on } from '../state.js';
 import { decorate } from '../editor.js';
 import { lineOf } from './output.js';
-import { button } from './console.js';
-import { span, note } from './listing.js';
+import { button, span, note } from './dom.js';
 
 let page, info, stackBox, cellsBox, outBox, faultBox;
 
@@ -101,7 +100,6 @@ function render() {
     + ` · pc ${m.pc} · cond ${m.cond ? 'TRUE' : 'FALSE'}${end ? ` · ${end}` : ''}`;
   stackBox.replaceChildren(...(m.stack.length ? m.stack.map((v) => span('entry', String(v)))
     : [note('empty')]));
-  const names = cellNames();
   const rows = [];
   for (const v of state.compiled.vars) {
     if (v.const) continue;
@@ -112,7 +110,7 @@ function render() {
       span('cval', v.type === 'BOOLEAN' ? `${value} (${value ? 'TRUE' : 'FALSE'})` : String(value)));
     rows.push(row);
   }
-  cellsBox.replaceChildren(...(rows.length ? rows : [note(names.size ? '' : 'no variables')]));
+  cellsBox.replaceChildren(...(rows.length ? rows : [note('no variables')]));
   const out = document.createElement('pre');
   out.className = 'text';
   out.textContent = m.output;

@@ -5,8 +5,7 @@
 // fix-up patches it and its arrow lands on the target.
 import { state, set, on, commandAt, eventCommand } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
-import { button } from './console.js';
-import { span, note } from './listing.js';
+import { button, span, note } from './dom.js';
 import { rowHeight } from './lines.js';
 
 const endMarker = 0xffffffff;

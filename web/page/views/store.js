@@ -2,7 +2,8 @@
 // colour of its source line and linked to its listing line; the bytes the program never
 // uses are shown as such.
 import { state, on } from '../state.js';
-import { choose, colourOf, note } from './listing.js';
+import { choose, colourOf } from './listing.js';
+import { note } from './dom.js';
 
 export const storeSize = 1024;
 let root, body;
