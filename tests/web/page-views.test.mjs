@@ -33,7 +33,7 @@ test('source beside code: a command marks its token, the source line marks its c
   assert.equal(await page.locator('.cm-marked').evaluate((el) => el.closest('.cm-line').textContent), '  x := a; y := b;');
   await shot(page, 'tour-code');
   // the cursor on WRITE x + y marks its four commands
-  await page.click('.cm-line >> text=WRITE x + y');
+  await page.locator('.cm-line >> text=WRITE x + y').click({ position: { x: 60, y: 5 } });
   assert.deepEqual(await rowTexts(page, '#listing .row.linked'),
     [' 238: Lod 0 (x)', ' 243: Lod 1 (y)', ' 248: Add', ' 250: Wrt']);
   // choosing a command by keyboard marks its token and its bytes in the store
@@ -138,7 +138,7 @@ test('stepping shows each state of the console\'s trace, and stepping back retur
     assert.deepEqual(await machine(page), states[k]);
   }
   // Run to cursor stops at the first command of the cursor's line: WRITE x, with x = y
-  await page.click('.cm-line >> text=WRITE x;');
+  await page.locator('.cm-line >> text=WRITE x;').click({ position: { x: 60, y: 5 } });
   await page.getByRole('button', { name: 'Run to cursor' }).click();
   await waitText(page, '#machine-info', 'pc 98');
   assert.deepEqual((await machine(page)).cells, { x: '21', y: '21' });
