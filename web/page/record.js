@@ -26,7 +26,6 @@ export class Recording {
       this.capture(n);
     }
     this.n = n;
-    this.output = m.output;
     this.error = m.error;
     this.failPc = m.failPc;
     this.limited = m.limited;
@@ -50,19 +49,17 @@ export class Recording {
     if (j % every === 0) this.snaps.push(m.snapshot());
   }
 
-  // The whole machine state j. The output is cut from the whole run's, by the length the
-  // snapshot had and what the steps after it wrote; only its last `tail` characters are
-  // sent, so that a step costs the same however much the program has written.
+  // The whole machine state j. Only the output's last `tail` characters are sent, so
+  // that a step costs the same however much the program has written.
   state(j) {
     j = Math.max(0, Math.min(j, this.n));
     const m = this.m, snap = this.snaps[Math.floor(j / every)];
     m.restore(snap);
-    const before = m.output.length;
     m.step(j - snap.steps);
-    const last = j === this.n, end = snap.output + m.output.length - before;
+    const last = j === this.n, out = m.output, end = out.length;
     return {
       step: j, steps: this.n, pc: m.pc, cond: m.cond, stack: m.stack, cells: m.cells,
-      output: this.output.slice(Math.max(0, end - tail), end), written: end,
+      output: out.slice(Math.max(0, end - tail)), written: end,
       done: last && !this.limited && this.error === null,
       limited: last && this.limited,
       error: last ? this.error : null,
