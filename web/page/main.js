@@ -21,20 +21,19 @@ const pending = new Map();
 function startWorker() {
   worker = new Worker(new URL('worker.js', location.href), { type: 'module' });
   worker.onmessage = (e) => {
-    const { id, progress, result, failure } = e.data;
+    const { id, result, failure } = e.data;
     const p = pending.get(id);
     if (!p) return;
-    if (progress !== undefined) { p.progress?.(progress); return; }
     pending.delete(id);
     if (failure !== undefined) p.reject(new Error(failure)); else p.resolve(result);
   };
   worker.onerror = (e) => { status(`The compiler could not start: ${e.message || 'unknown error'}`); };
 }
 
-function call(type, args = {}, progress) {
+function call(type, args = {}) {
   const id = nextId++;
   return new Promise((resolve, reject) => {
-    pending.set(id, { resolve, reject, progress });
+    pending.set(id, { resolve, reject });
     worker.postMessage({ id, type, ...args });
   });
 }
@@ -115,8 +114,7 @@ async function run() {
   status('Running…');
   const started = performance.now();
   try {
-    const r = await call('run', { source: state.source, limit: limit() },
-      (steps) => status(`Running… ${steps.toLocaleString('en')} commands`));
+    const r = await call('run', { source: state.source, limit: limit() });
     set({ run: r });
     const ms = Math.round(performance.now() - started);
     if (r.limited) status(`Stopped at the step limit after ${r.steps.toLocaleString('en')} commands.`);
