@@ -29,8 +29,10 @@ export function read() {
 
 let timer = 0;
 
-// Keeps the link in step with the program, without adding to the history.
-export function store(text) {
+// Keeps the link in step with the program, without adding to the history; at once when
+// asked, else after the typing pauses.
+export function store(text, now = false) {
   clearTimeout(timer);
-  timer = setTimeout(() => history.replaceState(null, '', prefix + encode(text)), 300);
+  const put = () => history.replaceState(null, '', prefix + encode(text));
+  if (now) put(); else timer = setTimeout(put, 300);
 }

@@ -202,7 +202,7 @@ function start() {
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);
   $('share').addEventListener('click', async () => {
-    link.store(state.source);
+    link.store(state.source, true);
     try { await navigator.clipboard.writeText(location.href); status('Link copied.'); }
     catch { status('The link is in the address bar.'); }
   });
