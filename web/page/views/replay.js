@@ -60,11 +60,21 @@ function move(f) {
   set({ replay: Math.max(0, Math.min(n, f(state.replay))) });
 }
 
+// The event that patches each address field, found once per compilation.
+const patches = new WeakMap();
+function fixups(events) {
+  if (!patches.has(events)) {
+    const at = new Map();
+    events.forEach((e, i) => { if (e.kind === 'fixup' && !at.has(e.at)) at.set(e.at, i); });
+    patches.set(events, at);
+  }
+  return patches.get(events);
+}
+
 // The store after the first k events: the commands written so far with their address
 // fields as they stand, and those traced under the lock, which are not written.
 export function storeAt(events, k) {
-  const rows = [], fields = new Map(), patchedAt = new Map();
-  events.forEach((e, i) => { if (e.kind === 'fixup' && !patchedAt.has(e.at)) patchedAt.set(e.at, i); });
+  const rows = [], fields = new Map(), patchedAt = fixups(events);
   for (let i = 0; i < k; i++) {
     const e = events[i];
     if (e.kind === 'cmd') {

@@ -20,7 +20,8 @@ export function mount() {
   root.append(body);
   on((keys) => {
     if (keys.has('compiled')) render();
-    if (keys.has('selected') || keys.has('compiled')) showSelected();
+    // the chosen command's bytes are marked only while the view is shown
+    if ((keys.has('selected') || keys.has('compiled') || keys.has('tab')) && state.tab === 'store') showSelected();
   });
 }
 
