@@ -64,6 +64,7 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
       case Out::Pipe:
       case Out::Broken: want[k] = k == 1 ? out[1] : err[1]; break;
       case Out::Merged: want[k] = want[1]; break;
+      case Out::Null: want[k] = Open("/dev/null", O_WRONLY); break;
       case Out::Full: want[k] = Open("/dev/full", O_WRONLY); break;
       case Out::Closed: break;
     }

@@ -11,7 +11,7 @@
 namespace run {
 
 enum class In { Null, Bytes, Open, File, Closed, WriteEnd, WriteOnly, Listening };
-enum class Out { Pipe, Merged, Full, Broken, Closed };
+enum class Out { Pipe, Merged, Null, Full, Broken, Closed };
 
 struct Opts {
   std::vector<std::string> args;
