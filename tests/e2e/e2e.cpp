@@ -121,7 +121,7 @@ std::string Expand(const std::string& s) {
     }
     r.append(at, m[0].first);
     for (int k = 1; k <= std::stoi(m[1]); ++k)
-      r += std::regex_replace(m[2].str(), std::regex("@"), std::to_string(k));
+      for (char c : m[2].str()) r += c == '@' ? std::to_string(k) : std::string(1, c);
   }
   std::string b;
   for (size_t i = 0; i < r.size(); ++i) {
@@ -227,8 +227,10 @@ run::Result RunIn(const fs::path& dir, Lines args, run::In in, const std::string
 }
 
 int Cases(const std::string& file, const std::string& only) {
+  int ran = 0;
   for (const Case& c : Parse(ReadFile(file))) {
     if (!only.empty() && c.name != only) continue;
+    ++ran;
     what = c.name;
     Scratch s;
     WriteFile(s.dir / (c.name + ".tov"), c.src);
@@ -238,6 +240,8 @@ int Cases(const std::string& file, const std::string& only) {
     const std::string input = c.srcToStdin ? c.src : c.input;
     Check(c, RunIn(s.dir, args, input.empty() ? run::In::Null : run::In::Bytes, input));
   }
+  what = file;
+  if (ran == 0) Fail("no case " + only);  // a case that cannot run fails
   return failures != 0;
 }
 
@@ -248,6 +252,8 @@ int Goldens(const fs::path& dir, bool update) {
   for (const auto& e : fs::directory_iterator(dir))
     if (e.path().extension() == ".tov") srcs.push_back(e.path());
   std::sort(srcs.begin(), srcs.end());
+  what = dir;
+  if (srcs.empty()) Fail("no goldens");
   for (const fs::path& src : srcs) {
     what = src.stem().string();
     fs::path base = src;
@@ -286,9 +292,11 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
   Scratch s;
   const Lines lines = Split(ReadFile(md));
   const std::regex marker("^ *<!-- (program|stdout|stderr|output|error lines)( part)? ?(of: tov)? ?(.*?) -->$");
+  int checks = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::smatch m;
     if (!std::regex_match(lines[i], m, marker)) continue;
+    ++checks;
     what = md + ":" + std::to_string(i + 1);
     if (m[1] == "error lines") {
       while (++i < lines.size() && (lines[i].empty() || lines[i][0] != '|')) {}
@@ -320,6 +328,8 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
     if (m[2].matched) Within("block", block, got);
     else Same("block", block, got);
   }
+  what = md;
+  if (checks == 0) Fail("nothing to check");
   return failures != 0;
 }
 
