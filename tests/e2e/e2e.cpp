@@ -293,9 +293,13 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
   int checks = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::smatch m;
-    if (!std::regex_match(lines[i], m, marker)) continue;
-    ++checks;
+    if (lines[i].find("<!--") == std::string::npos) continue;
     what = md + ":" + std::to_string(i + 1);
+    if (!std::regex_match(lines[i], m, marker)) {
+      Fail("not a check: " + lines[i]);  // a mistyped check would check nothing
+      continue;
+    }
+    ++checks;
     if (m[1] == "error lines") {
       while (++i < lines.size() && !lines[i].starts_with("|")) {
       }
