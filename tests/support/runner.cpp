@@ -4,7 +4,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -63,7 +62,6 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
     switch (k == 1 ? o.out : o.err) {
       case Out::Pipe:
       case Out::Broken: want[k] = k == 1 ? out[1] : err[1]; break;
-      case Out::Merged: want[k] = want[1]; break;
       case Out::Null: want[k] = Open("/dev/null", O_WRONLY); break;
       case Out::Full: want[k] = Open("/dev/full", O_WRONLY); break;
       case Out::Closed: break;
@@ -100,7 +98,7 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
     _exit(127);
   }
   for (int k = 0; k < 3; ++k) {
-    if (want[k] >= 0 && (k < 2 || o.err != Out::Merged)) close(want[k]);
+    if (want[k] >= 0) close(want[k]);
   }
   if (o.in == In::WriteEnd) heldOpen = in[0];  // so that tov's stdin never ends
   // Open: the input is there before tov looks (it must fit the pipe), the
@@ -214,14 +212,12 @@ Result Child::Finish() {
   held[1] = held[2] = false;
   Pump();
   int st = 0;
-  rusage ru{};
-  while (wait4(pid, &st, WNOHANG, &ru) == 0) {
+  while (waitpid(pid, &st, WNOHANG) == 0) {
     Late();
     usleep(1000);
   }
   pid = -1;
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-  r.maxRssKb = ru.ru_maxrss;
   return r;
 }
 

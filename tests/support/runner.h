@@ -11,18 +11,19 @@
 namespace run {
 
 enum class In { Null, Bytes, Open, File, Closed, WriteEnd, WriteOnly, Listening };
-enum class Out { Pipe, Merged, Null, Full, Broken, Closed };
+enum class Out { Pipe, Null, Full, Broken, Closed };
 
 struct Opts {
   std::vector<std::string> args;
-  // Bytes: `input`, then end of input; Open: `input` (at most 64 KiB), and
-  // the pipe stays open until tov has ended; File: the file named by `input`; WriteEnd: the
-  // write end of a pipe; WriteOnly: /dev/null opened for writing; Listening:
-  // a listening socket nobody connects to.
+  // Null: empty; Bytes: `input`, then end of input; Open: `input` (at most
+  // 64 KiB), and the pipe stays open until tov has ended; File: the file
+  // named by `input`; WriteEnd: the write end of a pipe; WriteOnly:
+  // /dev/null opened for writing; Listening: a listening socket nobody
+  // connects to. Out: Broken is a pipe nobody reads.
   In in = In::Null;
   std::string input;
   std::function<bool(std::string& chunk)> feed;  // Bytes: more input after `input`
-  Out out = Out::Pipe, err = Out::Pipe;          // Merged: stderr into stdout's pipe
+  Out out = Out::Pipe, err = Out::Pipe;
   std::string cwd;
   bool nobody = false;  // as an unprivileged user, so that file permissions count
   int seconds = 60;     // then tov is killed and the run counts as timed out
@@ -32,7 +33,6 @@ struct Result {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;
   bool timedOut = false;
-  long maxRssKb = 0;
 };
 
 // A running tov. Pump and the waits fail the run (timedOut) at the deadline.
