@@ -171,7 +171,7 @@ struct Eval {
   const std::string& Next() { return tok[p++]; }
   bool Is(const char* t) { return tok[p] == t ? (++p, true) : false; }
   void Step() {
-    if (live && ++steps > 20000) throw Stop{"steps"};
+    if (live && ++steps > 3000) throw Stop{"steps"};
   }
 
   // An integer result: folded when both operands are constants (a fault then
