@@ -1,7 +1,7 @@
 // Runs tov on case data and compares what it writes.
 //
 //   e2e TOV cases FILE [NAME]     the cases of a group file (all, or the one named)
-//   e2e TOV golden DIR [--update] the full goldens in DIR (or writes them anew)
+//   e2e TOV update FILE           writes each case's whole output into a group of goldens
 //   e2e TOV docs FILE.md CASES... a document's output blocks and its tables of error lines
 //   e2e TOV example FILE.tov      an example against the output its last comment states
 //
@@ -108,7 +108,7 @@ run::Result Run(Lines args, const std::string& input = "") {
 }
 
 struct Case {
-  std::string name, src, input;
+  std::string name, src, input, setup;  // setup: the case's text up to its first expectation
   Lines args{"-x", "{src}"};
   bool srcToStdin = false;
   int status = 0;
@@ -154,10 +154,16 @@ std::vector<Case> Parse(const std::string& text) {
     if (!eol) cases.back().src.pop_back();
     inSource = false;
   };
+  bool expecting = false;
   for (const std::string& l : Split(text)) {
+    if (l.starts_with("--- ") && !l.starts_with("--- args") && !l.starts_with("--- stdin"))
+      expecting = true;
+    if (!cases.empty() && !expecting && !l.starts_with("=== ")) cases.back().setup += l + "\n";
     if (l.starts_with("=== ")) {
+      expecting = false;
       endSource();
       cases.emplace_back().name = Split(l.substr(4), ' ')[0];
+      cases.back().setup = l + "\n";
       eol = !l.ends_with(" noeol");
       inSource = true;
       block = nullptr;
@@ -225,56 +231,43 @@ void Check(const Case& c, const run::Result& r) {
   }
 }
 
+run::Result RunCase(const Case& c) {
+  what = c.name;
+  WriteFile(scratch / (c.name + ".tov"), c.src);
+  Lines args = c.args;
+  std::replace(args.begin(), args.end(), std::string("{src}"), c.name + ".tov");
+  return Run(args, c.srcToStdin ? c.src : c.input);
+}
+
 int Cases(const std::string& file, const std::string& only) {
   int ran = 0;
   for (const Case& c : Parse(ReadFile(file))) {
-    if (!only.empty() && c.name != only) continue;
-    ++ran;
-    what = c.name;
-    WriteFile(scratch / (c.name + ".tov"), c.src);
-    Lines args = c.args;
-    std::replace(args.begin(), args.end(), std::string("{src}"), c.name + ".tov");
-    Check(c, Run(args, c.srcToStdin ? c.src : c.input));
+    if (only.empty() || c.name == only) {
+      ++ran;
+      Check(c, RunCase(c));
+    }
   }
   what = file;
   if (ran == 0) Fail("no case " + only);  // a case that cannot run fails
   return failures != 0;
 }
 
-// A golden: NAME.tov, NAME.args (one argument a line, default -x NAME.tov),
-// and NAME.out, NAME.err and NAME.status (when not 0), byte for byte.
-int Goldens(const fs::path& dir, bool update) {
-  int n = 0;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    if (e.path().extension() != ".tov") continue;
-    ++n;
-    const std::string base = (dir / e.path().stem()).string();
-    what = e.path().filename();
-    fs::copy_file(e.path(), scratch / e.path().filename(), fs::copy_options::overwrite_existing);
-    Lines args{"-x", what};
-    if (fs::exists(base + ".args")) args = Split(ReadFile(base + ".args"));
-    const run::Result r = Run(args);
-    const std::string status = r.status ? std::to_string(r.status) + "\n" : "";
-    if (update) {
-      WriteFile(base + ".out", r.out);
-      WriteFile(base + ".err", r.err);
-      if (r.status)
-        WriteFile(base + ".status", status);
-      else
-        fs::remove(base + ".status");
-      continue;
-    }
-    OutputLines(r.out, "stdout");
-    OutputLines(r.err, "stderr");
-    for (const char* ext : {".out", ".err"}) {
-      const std::string want = ReadFile(base + ext), got = ext[1] == 'o' ? r.out : r.err;
-      if (got != want) Differ(ext + 1, Split(want), Split(got));
-    }
-    if (status != ReadFile(base + ".status")) Fail("status " + std::to_string(r.status));
+// Writes a group of goldens anew, each case with its whole output, after a
+// deliberate change; the difference is then reviewed.
+int Update(const std::string& file) {
+  const std::string text = ReadFile(file);
+  std::string updated = text.substr(0, text.find("=== "));
+  for (const Case& c : Parse(text)) {
+    const run::Result r = RunCase(c);
+    std::string setup = c.setup;
+    while (setup.ends_with("\n\n"))
+      setup.pop_back();
+    updated += setup + (r.status ? "--- status " + std::to_string(r.status) + "\n" : "");
+    updated += "--- stdout\n" + std::regex_replace(r.out, std::regex("\r\n"), "\n");
+    updated += "--- stderr\n" + std::regex_replace(r.err, std::regex("\r\n"), "\n") + "\n";
   }
-  what = dir;
-  if (n == 0) Fail("no goldens");
-  return failures != 0;
+  WriteFile(file, updated.substr(0, updated.size() - 1));
+  return 0;
 }
 
 // Markdown: "<!-- program NAME -->" before a code block defines a program;
@@ -374,19 +367,18 @@ int Example(const fs::path& src) {
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: e2e TOV cases|golden|docs|example ...\n");
+    fprintf(stderr, "usage: e2e TOV cases|update|docs|example ...\n");
     return 2;
   }
   run::tov = fs::absolute(argv[1]);
   char dir[] = "/tmp/tov-e2e-XXXXXX";
   scratch = mkdtemp(dir);
   const std::string mode = argv[2];
-  const int rc = mode == "cases" ? Cases(argv[3], argc > 4 ? argv[4] : "")
-                 : mode == "golden"
-                     ? Goldens(argv[3], argc > 4 && std::string(argv[4]) == "--update")
-                 : mode == "docs"    ? Docs(argv[3], Lines(argv + 4, argv + argc))
-                 : mode == "example" ? Example(fs::absolute(argv[3]))
-                                     : 2;
+  int rc = 2;
+  if (mode == "cases") rc = Cases(argv[3], argc > 4 ? argv[4] : "");
+  if (mode == "update") rc = Update(argv[3]);
+  if (mode == "docs") rc = Docs(argv[3], Lines(argv + 4, argv + argc));
+  if (mode == "example") rc = Example(fs::absolute(argv[3]));
   fs::remove_all(scratch);
   return rc;
 }
