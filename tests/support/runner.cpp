@@ -70,9 +70,10 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
   if (o.out == Out::Broken) close(out[0]);  // nobody reads: every write fails
   pid = fork();
   if (pid == 0) {
-    // Out of the way of 0 to 2 first, so that one dup2 never overwrites another.
+    // Out of the way of 0 to 2 first, so that one dup2 never overwrites
+    // another; tov gets the three and nothing more.
     for (int& w : want)
-      w = w >= 0 ? fcntl(w, F_DUPFD, 10) : -1;
+      w = w >= 0 ? fcntl(w, F_DUPFD_CLOEXEC, 10) : -1;
     for (int k = 0; k < 3; ++k) {
       if (want[k] >= 0) {
         dup2(want[k], k);
