@@ -11,7 +11,6 @@
 #include <cstring>
 #include <map>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -337,9 +336,8 @@ long Size(const std::string& cmd) { return cmd == "Hlt" ? 1 : cmd.size() == 3 ? 
 // The store's invariants: the empty text when they hold. `output` is what
 // follows the listing on standard output.
 std::string Check(const run::Result& r, size_t vars, std::string& output) {
-  static const std::regex cmd(
-      R"((Hlt|Wrt|WrC|Neg|Add|Sub|Mul|Div|Bus|Vid|Eql|Neq|Lss|Leq|Gtr|Geq|Not|Or |And)|)"
-      R"(Val (-?[1-9]\d*|0)|(Lod|Sto) ([1-9]\d*|0)|(Jmp|Jpf|Jpt) ([1-9]\d*|0))");
+  static const std::string bare =
+      " Hlt Wrt WrC Neg Add Sub Mul Div Bus Vid Eql Neq Lss Leq Gtr Geq Not Or  And ";
   std::map<long, std::string> code;
   std::vector<long> jumps;
   long end = 0;
@@ -348,18 +346,24 @@ std::string Check(const run::Result& r, size_t vars, std::string& output) {
     if (l.rfind("Gen.Dbg:   0 ", 0) == 0) generated = l.substr(13);
   if (r.status == 9 && Class(r) == "too large")  // the last command must not fit
     return atol(generated.c_str()) + Size(generated.substr(6)) > 1024 ? "" : "too large too early";
-  std::smatch m;
   for (const std::string& l : Lines(r.out)) {
+    const std::string t = l.substr(std::min<size_t>(6, l.size())), f = t.substr(0, 3);
+    const long a = atol(t.c_str() + std::min<size_t>(4, t.size()));  // the operand
+    const bool number = t.size() > 4 && t[3] == ' ' && std::to_string(a) == t.substr(4);
     if (l.size() < 7 || l.compare(4, 2, ": ") != 0) {
       output += l + "\r\n";
     } else if (atol(l.c_str()) != end || !output.empty()) {
       return "a gap, an overlap or output before: " + l;
-    } else if (code[end] = l.substr(6);
-               !std::regex_match(code[end], m, cmd) || (m[3].matched && stoul(m[4]) >= vars)) {
+    } else if (!(t.size() == 3                            ? bare.find(" " + t + " ") != bare.npos
+                 : f == "Val"                             ? number
+                 : f == "Lod" || f == "Sto"               ? number && a >= 0 && a < long(vars)
+                 : f == "Jmp" || f == "Jpf" || f == "Jpt" ? number && a >= 0
+                                                          : false)) {
       return "no command: " + l;
     } else {
-      if (m[5].matched) jumps.push_back(stol(m[6]));
-      end += Size(code[end]);
+      if (f[0] == 'J') jumps.push_back(a);
+      code[end] = t;
+      end += Size(t);
       listed = l;
     }
   }
