@@ -16,15 +16,17 @@
 namespace {
 
 const std::string kMessage = "ConSigs: Signal received, terminating.\r\n";
-const char* const kSituations[] = {"waiting", "compiling", "looping", "stdout_blocked",
-                                   "interrupted_write"};
+const char* const kSituations[] = {"waiting", "compiling",      "looping",
+                                   "merged",  "stdout_blocked", "interrupted_write"};
 
 // How tov starts in the situation s.
 run::Opts Start(const std::string& s) {
   run::Opts o;
   o.args = {"-x"};
   o.in = s == "waiting" ? run::In::Open : run::In::Bytes;
-  o.err = s == "stdout_blocked" ? run::Out::Null : run::Out::Pipe;
+  o.err = s == "stdout_blocked" ? run::Out::Null
+          : s == "merged"       ? run::Out::Merged
+                                : run::Out::Pipe;
   o.seconds = 20;
   // waiting: the source so far is compiled and traced, and tov waits for more
   o.input = s == "waiting"     ? "VAR i: INTEGER; BEGIN i := 1; WRITE i;\n"
@@ -45,8 +47,8 @@ run::Opts Start(const std::string& s) {
 
 // Brings tov into the situation s, then sends sig.
 void Signal(const std::string& s, run::Child& c, int sig) {
-  if (s == "compiling" || s == "looping" || s == "interrupted_write")
-    c.Pump([&] { return c.r.err.size() >= 100 * 1024; });  // trace flows
+  if (s == "compiling" || s == "looping" || s == "merged" || s == "interrupted_write")
+    c.Pump([&] { return c.r.out.size() + c.r.err.size() >= 100 * 1024; });  // trace flows
   if (s == "stdout_blocked") {
     c.Hold(1, true);
     c.Pump();  // the source goes in
@@ -61,7 +63,7 @@ void Signal(const std::string& s, run::Child& c, int sig) {
     c.AwaitSleep(sig);
     c.Kill(sig);
   }
-  if (s != "compiling" && s != "looping") c.AwaitSleep(sig);
+  if (s == "waiting" || s == "stdout_blocked" || s == "interrupted_write") c.AwaitSleep(sig);
   c.Kill(sig);
 }
 

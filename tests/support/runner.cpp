@@ -62,6 +62,7 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
     switch (k == 1 ? o.out : o.err) {
       case Out::Pipe:
       case Out::Broken: want[k] = k == 1 ? out[1] : err[1]; break;
+      case Out::Merged: want[k] = fcntl(want[1], F_DUPFD_CLOEXEC, 3); break;
       case Out::Null: want[k] = Open("/dev/null", O_WRONLY); break;
       case Out::Full: want[k] = Open("/dev/full", O_WRONLY); break;
       case Out::Closed: break;

@@ -11,7 +11,7 @@
 namespace run {
 
 enum class In { Null, Bytes, Open, File, Closed, WriteEnd, WriteOnly, Listening };
-enum class Out { Pipe, Null, Full, Broken, Closed };
+enum class Out { Pipe, Merged, Null, Full, Broken, Closed };
 
 struct Opts {
   std::vector<std::string> args;
@@ -19,7 +19,8 @@ struct Opts {
   // 64 KiB), and the pipe stays open until tov has ended; File: the file
   // named by `input`; WriteEnd: the write end of a pipe; WriteOnly:
   // /dev/null opened for writing; Listening: a listening socket nobody
-  // connects to. Out: Broken is a pipe nobody reads.
+  // connects to. Out: Merged is stderr into stdout's pipe; Broken is a pipe
+  // nobody reads.
   In in = In::Null;
   std::string input;
   std::function<bool(std::string& chunk)> feed;  // Bytes: more input after `input`
