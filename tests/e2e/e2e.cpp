@@ -109,7 +109,7 @@ run::Result Run(Lines args, const std::string& input = "") {
 struct Case {
   std::string name, src, input, setup;  // setup: the case's text up to its first expectation
   Lines args{"-x", "{src}"};
-  bool srcToStdin = false;
+  bool srcToStdin = false, eol = true;  // eol: the source ends with a line end
   int status = 0;
   std::string error;
   std::vector<std::pair<std::string, Lines>> expect;  // out, list, trace, stdout, stderr
@@ -146,32 +146,28 @@ std::string Expand(const std::string& s) {
 // Group file: "=== NAME [noeol]", the source lines, then "--- KIND ..." sections.
 std::vector<Case> Parse(const std::string& text) {
   std::vector<Case> cases;
-  Lines* block = nullptr;
-  bool inSource = false, eol = true;
-  auto endSource = [&] {
-    if (!inSource) return;
-    if (!eol) cases.back().src.pop_back();  // expanded when the case runs
-    inSource = false;
-  };
-  bool expecting = false;
+  Lines* block = nullptr;  // the expected lines being read
+  bool source = false, expecting = false;
   for (const std::string& l : Split(text)) {
-    if (l.starts_with("--- ") && !l.starts_with("--- args") && !l.starts_with("--- stdin"))
-      expecting = true;
-    if (!cases.empty() && !expecting && !l.starts_with("=== ")) cases.back().setup += l + "\n";
     if (l.starts_with("=== ")) {
+      Case& c = cases.emplace_back();
+      c.name = Split(l.substr(4), ' ')[0];
+      c.eol = !l.ends_with(" noeol");
+      source = true;
       expecting = false;
-      endSource();
-      cases.emplace_back().name = Split(l.substr(4), ' ')[0];
-      cases.back().setup = l + "\n";
-      eol = !l.ends_with(" noeol");
-      inSource = true;
       block = nullptr;
-    } else if (l.starts_with("--- ") && !cases.empty()) {
-      endSource();
+    } else if (cases.empty()) {
+      continue;  // the group's own comment
+    } else if (!l.starts_with("--- ")) {
+      if (source) cases.back().src += l + "\n";
+      if (block && !l.empty()) block->push_back(l);
+    } else {
       Case& c = cases.back();
-      const std::string kind = l.substr(4, l.find(' ', 4) - 4);
-      const std::string rest = l.size() > 5 + kind.size() ? l.substr(5 + kind.size()) : "";
+      const size_t sp = l.find(' ', 4);
+      const std::string kind = l.substr(4, sp - 4), rest = sp == l.npos ? "" : l.substr(sp + 1);
+      source = false;
       block = nullptr;
+      expecting = expecting || (kind != "args" && kind != "stdin");
       if (kind == "args") {
         c.args.clear();
         for (const std::string& a : Split(rest, ' '))
@@ -187,13 +183,9 @@ std::vector<Case> Parse(const std::string& text) {
       } else {
         block = &c.expect.emplace_back(kind, Lines()).second;
       }
-    } else if (inSource) {
-      cases.back().src += l + "\n";
-    } else if (block && !l.empty()) {
-      block->push_back(l);
     }
+    if (!expecting) cases.back().setup += l + "\n";
   }
-  endSource();
   return cases;
 }
 
@@ -232,7 +224,8 @@ void Check(const Case& c, const run::Result& r) {
 
 run::Result RunCase(const Case& c) {
   what = c.name;
-  const std::string src = Expand(c.src);
+  std::string src = Expand(c.src);
+  if (!c.eol) src.pop_back();
   WriteFile(scratch / (c.name + ".tov"), src);
   Lines args = c.args;
   std::replace(args.begin(), args.end(), std::string("{src}"), c.name + ".tov");
