@@ -28,11 +28,8 @@ bool failed = false;
 // Status 9, the line last on standard error (none when empty), trace before it.
 void Expect(const std::string& what, const run::Result& r, const std::string& line) {
   std::string why, err = r.err;
-  if (!line.empty() &&
-      (err.size() < line.size() + 2 ||
-       err.compare(err.size() - line.size() - 2, line.size() + 2, line + "\r\n") != 0))
-    why = "the last line is not " + line;
-  if (!line.empty() && why.empty()) err.resize(err.size() - line.size() - 2);
+  if (!err.ends_with(line.empty() ? "" : line + "\r\n")) why = "the last line is not " + line;
+  if (why.empty()) err.resize(err.size() - (line.empty() ? 0 : line.size() + 2));
   for (size_t b = 0, e; why.empty() && b < err.size(); b = e + 1) {
     e = err.find('\n', b);
     if (e == err.npos || e == b || err[e - 1] != '\r') why = "a line without CR LF";

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -68,7 +69,8 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
       case Out::Closed: break;
     }
   }
-  if (o.out == Out::Broken) close(out[0]);  // nobody reads: every write fails
+  if (o.out == Out::Broken) close(out[0]);           // nobody reads: every write fails
+  std::string exe = std::filesystem::absolute(tov);  // found from any working directory
   pid = fork();
   if (pid == 0) {
     // Out of the way of 0 to 2 first, so that one dup2 never overwrites
@@ -92,11 +94,11 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
     if (o.nobody && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
       _exit(126);
-    std::vector<char*> av{tov.data()};
+    std::vector<char*> av{exe.data()};
     for (std::string& a : o.args)
       av.push_back(a.data());
     av.push_back(nullptr);
-    execv(tov.c_str(), av.data());
+    execv(exe.c_str(), av.data());
     _exit(127);
   }
   for (int k = 0; k < 3; ++k) {
