@@ -1,0 +1,382 @@
+// Runs tov on case data and compares what it writes.
+//
+//   e2e TOV cases FILE [NAME]     the cases of a group file (all, or the one named)
+//   e2e TOV update FILE           writes each case's whole output into a group of goldens
+//   e2e TOV docs FILE.md CASES... a document's output blocks and its tables of error lines
+//   e2e TOV example FILE.tov      an example against the output its last comment states
+//
+// Every line tov writes must end with CR LF; a case then states only what it
+// is about (tests/e2e/README.md describes the group files).
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runner.h"
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+int failures = 0;
+std::string what;  // the case or block being checked, for the report
+fs::path scratch;  // the working directory of every run
+
+void Fail(const std::string& msg) {
+  printf("%s: %s\n", what.c_str(), msg.c_str());
+  ++failures;
+}
+
+std::string ReadFile(const fs::path& p) {
+  std::ostringstream s;
+  s << std::ifstream(p, std::ios::binary).rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& data) {
+  std::ofstream(p, std::ios::binary) << data;
+}
+
+Lines Split(const std::string& s, char sep = '\n') {
+  Lines v;
+  std::istringstream in(s);
+  for (std::string l; std::getline(in, l, sep);)
+    v.push_back(l);
+  return v;
+}
+
+// The lines of one of tov's streams; a line end without its CR is a failure.
+Lines OutputLines(const std::string& s, const std::string& stream) {
+  Lines v = Split(s);
+  for (std::string& l : v) {
+    if (l.empty() || l.back() != '\r') {
+      Fail(stream + ": line without CR LF: " + run::Show(l));
+      break;
+    }
+    l.pop_back();
+  }
+  if (!s.empty() && s.back() != '\n') Fail(stream + ": last line has no line end");
+  return v;
+}
+
+bool IsListing(const std::string& l) {
+  return l.size() > 5 && l.compare(4, 2, ": ") == 0 && isdigit(l[3]) &&
+         l.find_first_not_of(" 0123456789") == 4;
+}
+bool IsTrace(const std::string& l) {
+  return l.starts_with("Gen.Dbg: ") || l.starts_with("Comp.Dbg: ");
+}
+
+void Differ(const std::string& kind, const Lines& want, const Lines& got) {
+  size_t i = 0;
+  while (i < want.size() && i < got.size() && want[i] == got[i])
+    ++i;
+  Fail(kind + " differs at line " + std::to_string(i + 1) +
+       "\n  expected: " + (i < want.size() ? run::Show(want[i]) : "(end)") +
+       "\n  got:      " + (i < got.size() ? run::Show(got[i]) : "(end)"));
+}
+
+void Same(const std::string& kind, const Lines& want, const Lines& got) {
+  if (want != got) Differ(kind, want, got);
+}
+
+// want must be a run of consecutive lines of got.
+void Within(const std::string& kind, const Lines& want, const Lines& got) {
+  if (std::search(got.begin(), got.end(), want.begin(), want.end()) != got.end()) return;
+  Differ(kind, want,
+         Lines(std::find(got.begin(), got.end(), want.empty() ? "" : want[0]), got.end()));
+}
+
+Lines ProgramOutput(const Lines& out) {
+  return Lines(std::find_if_not(out.begin(), out.end(), IsListing), out.end());
+}
+
+run::Result Run(Lines args, const std::string& input = "") {
+  run::Opts o;
+  o.args = std::move(args);
+  o.in = input.empty() ? run::In::Null : run::In::Bytes;
+  o.input = input;
+  o.cwd = scratch;
+  o.seconds = 240;
+  return run::Run(o);
+}
+
+struct Case {
+  std::string name, src, input, setup;  // setup: the case's text up to its first expectation
+  Lines args{"-x", "{src}"};
+  bool srcToStdin = false, eol = true;  // eol: the source ends with a line end
+  int status = 0;
+  std::string error;
+  std::vector<std::pair<std::string, Lines>> expect;  // out, list, trace, stdout, stderr
+};
+
+// {N*TEXT} is TEXT N times, with each @ in it the count from 1; then \xHH,
+// \n, \r, \t and \\ are those bytes.
+std::string Expand(const std::string& s) {
+  std::string r, b;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const size_t star = s.find_first_not_of("0123456789", i + 1), end = s.find('}', i);
+    if (s[i] != '{' || star == i + 1 || star >= s.size() || s[star] != '*' || end < star) {
+      r += s[i];
+      continue;
+    }
+    for (int k = 1; k <= std::stoi(s.substr(i + 1)); ++k)
+      for (char c : s.substr(star + 1, end - star - 1))
+        r += c == '@' ? std::to_string(k) : std::string(1, c);
+    i = end;
+  }
+  for (size_t i = 0; i < r.size(); ++i) {
+    if (r[i] != '\\' || i + 1 == r.size()) {
+      b += r[i];
+    } else if (r[++i] == 'x') {
+      b += char(std::stoi(r.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      b += r[i] == 'n' ? '\n' : r[i] == 'r' ? '\r' : r[i] == 't' ? '\t' : r[i];
+    }
+  }
+  return b;
+}
+
+// Group file: "=== NAME [noeol]", the source lines, then "--- KIND ..." sections.
+std::vector<Case> Parse(const std::string& text) {
+  std::vector<Case> cases;
+  Lines* block = nullptr;  // the expected lines being read
+  bool source = false, expecting = false;
+  for (const std::string& l : Split(text)) {
+    if (l.starts_with("=== ")) {
+      Case& c = cases.emplace_back();
+      c.name = Split(l.substr(4), ' ')[0];
+      c.eol = !l.ends_with(" noeol");
+      source = true;
+      expecting = false;
+      block = nullptr;
+    } else if (cases.empty()) {
+      continue;  // the group's own comment
+    } else if (!l.starts_with("--- ")) {
+      if (source) cases.back().src += l + "\n";
+      if (block && !l.empty()) block->push_back(l);
+    } else {
+      Case& c = cases.back();
+      const size_t sp = l.find(' ', 4);
+      const std::string kind = l.substr(4, sp - 4), rest = sp == l.npos ? "" : l.substr(sp + 1);
+      source = false;
+      block = nullptr;
+      expecting = expecting || (kind != "args" && kind != "stdin");
+      if (kind == "args") {
+        c.args.clear();
+        for (const std::string& a : Split(rest, ' '))
+          c.args.push_back(a == "''" ? "" : a);
+      } else if (kind == "stdin") {
+        c.srcToStdin = rest == "src";
+        c.input = c.srcToStdin ? "" : rest + "\n";
+      } else if (kind == "status") {
+        c.status = std::stoi(rest);
+      } else if (kind == "error") {
+        c.error = rest;
+        c.status = 9;
+      } else {
+        block = &c.expect.emplace_back(kind, Lines()).second;
+      }
+    }
+    if (!expecting) cases.back().setup += l + "\n";
+  }
+  return cases;
+}
+
+void Check(const Case& c, const run::Result& r) {
+  if (r.timedOut) return Fail("timed out");
+  const Lines out = OutputLines(r.out, "stdout"), err = OutputLines(r.err, "stderr");
+  if (r.status != c.status)
+    Fail("status " + std::to_string(r.status) + ", expected " + std::to_string(c.status));
+  // Besides the one error line, stderr holds only trace lines, and a run
+  // that stops before executing lists nothing.
+  const bool traceOnly = c.status == 0 || !c.error.empty();
+  for (size_t i = 0; traceOnly && i + !c.error.empty() < err.size(); ++i)
+    if (!IsTrace(err[i]))
+      return Fail("stderr line " + std::to_string(i + 1) + " is no trace: " + err[i]);
+  if (!c.error.empty() && (err.empty() || err.back() != c.error))
+    Fail("error line " + (err.empty() ? "(none)" : run::Show(err.back())) + ", expected " +
+         c.error);
+  const bool ran =
+      std::any_of(err.begin(), err.end(), [](auto& l) { return l.starts_with("Comp.Dbg"); });
+  if (!c.error.empty() && !ran && !out.empty()) Fail("a failed run listed: " + out[0]);
+  for (const auto& [kind, want] : c.expect) {
+    if (kind == "out")
+      Same("program output", want, ProgramOutput(out));
+    else if (kind == "list")
+      Within("listing", want, Lines(out.begin(), out.end() - ProgramOutput(out).size()));
+    else if (kind == "trace")
+      Within("stderr", want, err);
+    else if (kind == "stdout")
+      Same("stdout", want, out);
+    else if (kind == "stderr")
+      Same("stderr", want, err);
+    else
+      Fail("unknown section " + kind);
+  }
+}
+
+run::Result RunCase(const Case& c) {
+  what = c.name;
+  std::string src = Expand(c.src);
+  if (!c.eol) src.pop_back();
+  WriteFile(scratch / (c.name + ".tov"), src);
+  Lines args = c.args;
+  std::replace(args.begin(), args.end(), std::string("{src}"), c.name + ".tov");
+  return Run(args, c.srcToStdin ? src : c.input);
+}
+
+int Cases(const std::string& file, const std::string& only) {
+  int ran = 0;
+  for (const Case& c : Parse(ReadFile(file))) {
+    if (only.empty() || c.name == only) {
+      ++ran;
+      Check(c, RunCase(c));
+    }
+  }
+  what = file;
+  if (ran == 0) Fail("no case " + only);  // a case that cannot run fails
+  return failures != 0;
+}
+
+// Writes a group of goldens anew, each case with its whole output, after a
+// deliberate change; the difference is then reviewed.
+int Update(const std::string& file) {
+  const std::string text = ReadFile(file);
+  std::string updated = text.substr(0, text.find("=== "));
+  for (const Case& c : Parse(text)) {
+    const run::Result r = RunCase(c);
+    std::string setup = c.setup;
+    while (setup.ends_with("\n\n"))
+      setup.pop_back();
+    updated += setup + (r.status ? "--- status " + std::to_string(r.status) + "\n" : "");
+    updated += "--- stdout\n" + r.out + "--- stderr\n" + r.err + "\n";
+  }
+  std::erase(updated, '\r');  // the case file has bare line ends; the check adds CR
+  WriteFile(file, updated.substr(0, updated.size() - 1));
+  return 0;
+}
+
+// Markdown: "<!-- program NAME -->" before a code block defines a program;
+// "<!-- stdout of: tov ARGS -->" (or stderr, or output for the program's own
+// lines; "stdout part of" for a run of lines) before a block checks it;
+// "<!-- error lines are cases -->" before a table says the last cell of each
+// row is the error line of some case.
+int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
+  Lines errors;
+  for (const std::string& f : caseFiles)
+    for (const Case& c : Parse(ReadFile(f)))
+      errors.push_back(c.error);
+  const Lines lines = Split(ReadFile(md));
+  int checks = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const size_t open = lines[i].find("<!-- "), close = lines[i].rfind(" -->");
+    if (open == std::string::npos) continue;
+    what = md + ":" + std::to_string(i + 1);
+    Lines w = Split(lines[i].substr(open + 5, close - open - 5), ' ');
+    const bool part = w.size() > 1 && w[1] == "part";
+    if (part) w.erase(w.begin() + 1);
+    const std::string kind = w[0];
+    const bool run = w.size() > 3 && w[1] == "of:" && w[2] == "tov" &&
+                     (kind == "stdout" || kind == "stderr" || kind == "output");
+    const bool table = w == Lines{"error", "lines", "are", "cases"};
+    if (close == std::string::npos || !(kind == "program" || table || run)) {
+      Fail("not a check: " + lines[i]);  // a mistyped check would check nothing
+      continue;
+    }
+    ++checks;
+    if (table) {
+      while (++i < lines.size() && !lines[i].starts_with("|")) {
+      }
+      for (i += 2; i < lines.size() && lines[i].starts_with("|"); ++i) {
+        const std::string row = lines[i].substr(0, lines[i].rfind("`"));
+        const std::string cell = row.substr(row.rfind("| `") + 3);
+        if (std::find(errors.begin(), errors.end(), cell) == errors.end())
+          Fail("line " + std::to_string(i + 1) + ": no case has the error line " + cell);
+      }
+      continue;
+    }
+    size_t b = i + 1;
+    while (b < lines.size() && lines[b].find("```") == std::string::npos)
+      ++b;
+    const size_t indent = lines[b].find("```");
+    Lines block;
+    std::string text;
+    for (size_t k = b + 1; k < lines.size() && lines[k].find("```") == std::string::npos; ++k) {
+      block.push_back(lines[k].substr(std::min(indent, lines[k].size())));
+      text += block.back() + "\n";
+    }
+    if (kind == "program") {
+      WriteFile(scratch / w[1], text);
+      continue;
+    }
+    const run::Result r = Run(Lines(w.begin() + 3, w.end()));
+    const Lines got =
+        kind == "stderr" ? OutputLines(r.err, "stderr") : OutputLines(r.out, "stdout");
+    if (part)
+      Within("block", block, got);
+    else
+      Same("block", block, kind == "output" ? ProgramOutput(got) : got);
+  }
+  what = md;
+  if (checks == 0) Fail("nothing to check");
+  return failures != 0;
+}
+
+// An example states its WRITE lines in its last comment, "(* Output: ...", as
+// words separated by blanks, and an expected error line after "Error: ".
+int Example(const fs::path& src) {
+  what = src.filename();
+  const std::string text = ReadFile(src);
+  const size_t at = text.rfind("(* Output:");
+  if (at == std::string::npos) {
+    Fail("no (* Output: comment");
+    return 1;
+  }
+  std::string stated = text.substr(at + 10, text.find("*)", at) - at - 10), error;
+  if (size_t e = stated.find("Error: "); e != std::string::npos) {
+    error = stated.substr(e + 7, stated.find('\n', e) - e - 7);
+    stated.erase(e);
+  }
+  Lines want, got;
+  std::istringstream words(stated);
+  for (std::string w; words >> w;)
+    want.push_back(w);
+  fs::copy_file(src, scratch / what, fs::copy_options::overwrite_existing);
+  const run::Result r = Run({"-x", what});
+  const Lines err = OutputLines(r.err, "stderr");
+  for (const std::string& l : ProgramOutput(OutputLines(r.out, "stdout")))
+    got.push_back(l.substr(0, l.find_last_not_of(' ') + 1));
+  Same("program output", want, got);
+  if (r.status != (error.empty() ? 0 : 9) ||
+      (!error.empty() && (err.empty() || err.back() != error)))
+    Fail("status " + std::to_string(r.status) + ", last stderr line " +
+         (err.empty() ? "" : err.back()));
+  return failures != 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: e2e TOV cases|update|docs|example ...\n");
+    return 2;
+  }
+  run::tov = fs::absolute(argv[1]);
+  char dir[] = "/tmp/tov-e2e-XXXXXX";
+  scratch = mkdtemp(dir);
+  const std::string mode = argv[2];
+  int rc = 2;
+  if (mode == "cases") rc = Cases(argv[3], argc > 4 ? argv[4] : "");
+  if (mode == "update") rc = Update(argv[3]);
+  if (mode == "docs") rc = Docs(argv[3], Lines(argv + 4, argv + argc));
+  if (mode == "example") rc = Example(fs::absolute(argv[3]));
+  fs::remove_all(scratch);
+  return rc;
+}
