@@ -4,6 +4,8 @@
 //   e2e TOV update FILE           writes each case's whole output into a group of goldens
 //   e2e TOV docs FILE.md CASES... a document's output blocks and its tables of error lines
 //   e2e TOV example FILE.tov      an example against the output its last comment states
+//   e2e TOV export FILE...        each case as a JSON line (name, args, stdin, file, src), for
+//                                 the browser tests, so that one parser reads the cases
 //
 // Every line tov writes must end with CR LF; a case then states only what it
 // is about (tests/e2e/README.md describes the group files).
@@ -361,11 +363,37 @@ int Example(const fs::path& src) {
   return failures != 0;
 }
 
+// A JSON string of bytes: each control byte, byte above 7EH, quote and
+// backslash as the code point of its value (a reader takes it as Latin-1).
+std::string Json(const std::string& s) {
+  std::string j = "\"";
+  for (unsigned char c : s) {
+    char esc[8] = {char(c)};
+    if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') snprintf(esc, sizeof esc, "\\u%04x", c);
+    j += esc;
+  }
+  return j + "\"";
+}
+
+int Export(const Lines& files) {
+  for (const std::string& f : files) {
+    for (const Case& c : Parse(ReadFile(f))) {
+      const std::string src = Expand(c.src).substr(0, Expand(c.src).size() - !c.eol);
+      printf("{\"name\":%s,\"args\":[", Json(fs::path(f).stem().string() + "/" + c.name).c_str());
+      for (size_t i = 0; i < c.args.size(); ++i)
+        printf("%s%s", i ? "," : "", Json(c.args[i] == "{src}" ? c.name + ".tov" : c.args[i]).c_str());
+      printf("],\"stdin\":%s,", Json(c.srcToStdin ? src : c.input).c_str());
+      printf("\"file\":%s,\"src\":%s}\n", Json(c.name + ".tov").c_str(), Json(src).c_str());
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: e2e TOV cases|update|docs|example ...\n");
+    fprintf(stderr, "usage: e2e TOV cases|update|docs|example|export ...\n");
     return 2;
   }
   run::tov = fs::absolute(argv[1]);
@@ -377,6 +405,7 @@ int main(int argc, char** argv) {
   if (mode == "update") rc = Update(argv[3]);
   if (mode == "docs") rc = Docs(argv[3], Lines(argv + 4, argv + argc));
   if (mode == "example") rc = Example(fs::absolute(argv[3]));
+  if (mode == "export") rc = Export(Lines(argv + 3, argv + argc));
   fs::remove_all(scratch);
   return rc;
 }
