@@ -1,79 +1,112 @@
 // The browser tests' setting: the built site served over HTTP (with the page's
-// Content-Security-Policy) and headless Chromium from the system, both started
-// once per test file and closed when its tests end.
+// Content-Security-Policy), headless Chromium from the system, the console
+// program to compare with, and acting on the page as a user does.
 //
-// The tests run from scripts/web test, which builds the site and sets
-// TOV_SITE (the built site), TOV_NATIVE (the console program) and
-// TOV_PROPERTY (the random program generator).
+// scripts/web test builds the site and the native helpers and sets TOV_SITE,
+// TOV_NATIVE, TOV_PROPERTY (the random program generator) and TOV_E2E (the
+// end-to-end driver, which exports its cases).
 import { after, before } from 'node:test';
+import { spawnSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { serve } from '../../web/serve.mjs';
 
 export const root = resolve(fileURLToPath(import.meta.url), '../../..');
-// the npm packages live with the page, in web/
 const { chromium } = createRequire(join(root, 'web/package.json'))('playwright-core');
-export const site = process.env.TOV_SITE ?? join(root, 'build-web/site');
-export const native = process.env.TOV_NATIVE ?? join(root, 'build/tov');
-export const property = process.env.TOV_PROPERTY ?? join(root, 'build/tests/property/property');
-export const benchGen = process.env.TOV_BENCH_GEN ?? join(root, 'build/bench/bench_gen');
+const env = (name, path) => process.env[name] ?? join(root, path);
+export const site = env('TOV_SITE', 'build-web/site');
+export const native = env('TOV_NATIVE', 'build/tov');
+export const property = env('TOV_PROPERTY', 'build/tests/property/property');
+export const e2e = env('TOV_E2E', 'build/tests/e2e');
 
-const ctx = {};
-
-// Starts the server and the browser before the file's tests; returns an
-// object whose url, browser and server are set once they run.
-export function setup() {
-  before(async () => {
-    // test-only files (a worker for the benchmark) under /test/
-    ctx.server = await serve(site, 0, { '/test/': join(root, 'tests/web/www') });
-    ctx.url = `http://127.0.0.1:${ctx.server.address().port}/`;
-    ctx.browser = await chromium.launch({
-      executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
-      headless: true,
-      args: [
-        '--headless',
-        '--no-sandbox',
-        '--disable-gpu',
-        '--disable-quic',
-        '--no-first-run',
-        '--disable-background-networking',
-        '--disable-component-update',
-        '--disable-sync',
-      ], // playwright gives each launch a fresh profile directory of its own
-    });
-  });
-  after(async () => {
-    await ctx.browser?.close();
-    ctx.server?.close();
-  });
-  return ctx;
+// The server and the browser; mounts: more directories to serve ('/x/': dir).
+export async function start(mounts = {}) {
+  const server = await serve(site, 0, mounts);
+  const browser = await chromium.launch({
+    executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  }); // playwright gives each launch a fresh profile directory
+  return { server, browser, url: `http://127.0.0.1:${server.address().port}/` };
 }
 
-// A new page at the site's path (default the page itself); errors on the
-// console, uncaught exceptions and failed requests are collected in
-// page.problems.
+// Starts both before a test file's tests and closes them after.
+const ctx = {};
+export function setup() {
+  before(async () => Object.assign(ctx, await start()));
+  after(async () => { await ctx.browser?.close(); ctx.server?.close(); });
+}
+
+// A new page at the site's path; console errors, uncaught exceptions and failed
+// requests are collected in page.problems.
 export async function open(path = '', options = {}) {
   const page = await ctx.browser.newPage(options);
   page.problems = [];
   page.on('pageerror', (e) => page.problems.push(`pageerror: ${e.message}`));
   page.on('console', (m) => {
-    // a failed request shows as a response below, with its address
-    if (m.type() === 'error' && !m.text().startsWith('Failed to load resource')) page.problems.push(`console: ${m.text()}`);
+    if (m.type() === 'error' && !m.text().startsWith('Failed to load resource')) page.problems.push(m.text());
   });
   page.on('response', (r) => {
     if (r.status() >= 400 && !r.url().endsWith('/favicon.ico')) page.problems.push(`${r.status()}: ${r.url()}`);
   });
-  await page.goto(ctx.url + path);
+  page.response = await page.goto(ctx.url + path);
   return page;
 }
 
-// A page with the module loaded as globalThis.tov (the result of load()).
+// A page with the module loaded as globalThis.tov.
 export async function withModule() {
   const page = await open('tov.mjs');
-  await page.evaluate(async () => {
-    const m = await import('./tov.mjs');
-    globalThis.tov = await m.load();
-  });
+  await page.evaluate(async () => { globalThis.tov = await (await import('./tov.mjs')).load(); });
   return page;
+}
+
+// The console program in a fresh directory holding the files; Buffers out.
+export function consoleRun(args, stdin = '', files = {}) {
+  const dir = mkdtempSync(join(tmpdir(), 'tov-web-'));
+  try {
+    for (const [name, content] of Object.entries(files)) writeFileSync(join(dir, name), content);
+    const r = spawnSync(native, args, { cwd: dir, input: stdin, maxBuffer: 1 << 30 });
+    return { status: r.status, stdout: r.stdout, stderr: r.stderr };
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+// The same as text.
+export function console_(source, args = []) {
+  const r = consoleRun(args, source);
+  return { status: r.status, stdout: r.stdout.toString('latin1'), stderr: r.stderr.toString('latin1') };
+}
+
+export const lines = (s) => s.split('\r\n').filter((l, i, a) => i < a.length - 1 || l !== '');
+
+// A picture for README.md and docs/playground.md: to build-web/shots/, with
+// TOV_SHOTS=1 to docs/img/ (then commit it).
+export async function shot(page, name) {
+  const dir = join(root, process.env.TOV_SHOTS === '1' ? 'docs/img' : 'build-web/shots');
+  mkdirSync(dir, { recursive: true });
+  await page.screenshot({ path: join(dir, `${name}.png`) });
+}
+
+// Replaces the editor's text as a paste does.
+export async function setSource(page, text) {
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+A');
+  await page.keyboard.press('Delete');
+  if (text) await page.keyboard.insertText(text);
+}
+
+export const waitText = (page, selector, want) => page.waitForFunction(
+  ([s, w]) => document.querySelector(s)?.textContent.includes(w), [selector, want]);
+
+// Waits until the listing is that of source, as the console lists it.
+export async function waitListing(page, source) {
+  const rows = lines(console_(source).stdout);
+  await page.waitForFunction(([n, last]) => {
+    const all = document.querySelectorAll('#listing .row');
+    return all.length === n && all[n - 1].textContent.startsWith(last);
+  }, [rows.length, rows.at(-1)]);
 }

@@ -1,15 +1,25 @@
-// The page as a user works with it: typing, choosing, clicking, pressing keys, and
-// reading what the page shows.
+// The page as a user works with it: typing, choosing, clicking, pressing keys,
+// and reading what the page shows, against what the console writes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { setup, open, root } from './harness.mjs';
-import { console_, setSource, waitText, waitListing, editorText, lines } from './page-support.mjs';
+import { console_, lines, open, root, setSource, setup, shot, waitListing, waitText } from './harness.mjs';
 
-const ctx = setup();
+setup();
+const gcd = readFileSync(join(root, 'examples/gcd.tov'), 'latin1');
+const gcdRun = console_(gcd, ['-x']);
+const gcdExec = lines(gcdRun.stderr).filter((l) => l.startsWith('Comp.Dbg: ')).slice(1);
+const wide = { viewport: { width: 1280, height: 720 } };
 
-test('a compile error is marked at its token with the console\'s message', async () => {
+// The page starts with gcd.
+async function openGcd() {
+  const page = await open('', wide);
+  await waitText(page, '#listing', '252: Hlt');
+  return page;
+}
+
+test('a compile error is marked at its token with the console\'s message, and mending it lists', async () => {
   const page = await open();
   const source = 'VAR x: INTEGER;\nBEGIN\n  x := 1 +\n  WRITE x\nEND.\n';
   const want = lines(console_(source).stderr).at(-1);
@@ -18,37 +28,19 @@ test('a compile error is marked at its token with the console\'s message', async
   await waitText(page, '#message', want);
   const marked = page.locator('.cm-lintRange-error');
   assert.equal(await marked.textContent(), 'WRITE');
-  const line = await marked.evaluate((el) => el.closest('.cm-line').textContent);
-  assert.equal(line, '  WRITE x');
+  assert.equal(await marked.evaluate((el) => el.closest('.cm-line').textContent), '  WRITE x');
   assert.equal(await page.locator('#run').isDisabled(), true);
-  // mending the error removes the message and brings the listing
   await page.click('.cm-content >> text=WRITE');
   await page.keyboard.press('Home');
   await page.keyboard.type('2;');
   await waitText(page, '#listing', 'Wrt');
   assert.equal(await page.locator('#message').textContent(), '');
   assert.deepEqual(page.problems, []);
-  await page.close();
 });
 
-test('the editor highlights keywords, numbers and nested comments', async () => {
-  const page = await open();
-  await setSource(page, '(* a (* b *)\n   c *) BEGIN WRITE 12 END.');
-  await waitText(page, '#listing', 'Val 12');
-  const colour = (text) => page.locator('.cm-line span', { hasText: new RegExp(`^${text}$`) })
-    .evaluate((el) => getComputedStyle(el).color);
-  const comment = await colour('\\(\\* a \\(\\* b \\*\\)');
-  // the inner close does not end the comment: its second line is comment too
-  assert.equal(await colour('   c \\*\\)'), comment);
-  const keyword = await colour('BEGIN'), number = await colour('12');
-  assert.equal(await colour('WRITE'), keyword);
-  assert.equal(new Set([comment, keyword, number]).size, 3);
-  await page.close();
-});
-
-test('every example runs with the console\'s output and texts', async () => {
-  const page = await open();
-  for (const file of ['gcd', 'overflow', 'truth']) {
+test('a run shows the program\'s output, its error and the console\'s texts', async () => {
+  const page = await openGcd();
+  for (const file of ['gcd', 'overflow']) {
     const source = readFileSync(join(root, 'examples', `${file}.tov`), 'latin1');
     const want = console_(source, ['-x']);
     await page.selectOption('#examples', file);
@@ -57,19 +49,16 @@ test('every example runs with the console\'s output and texts', async () => {
     await page.waitForFunction(() => /Finished|Ended/.test(document.querySelector('#status').textContent));
     const output = lines(want.stdout.slice(console_(source).stdout.length));
     assert.deepEqual((await page.locator('#output').textContent()).split('\r\n').filter(Boolean), output, file);
-    if (want.status !== 0) {
-      assert.ok((await page.locator('#run-error').textContent()).startsWith(lines(want.stderr).at(-1)));
-    }
-    // the console texts, whole and exact
+    if (file === 'gcd') await shot(page, 'page'); // the README's picture
+    if (want.status) assert.ok((await page.locator('#run-error').textContent()).startsWith(lines(want.stderr).at(-1)));
+    // the console's stderr, whole and exact, as a download
     await page.click('#tab-console');
     await page.selectOption('#console-text', 'stderr');
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('text=Download')]);
-    const got = readFileSync(await download.path(), 'latin1');
-    assert.equal(got, want.stderr, file);
+    assert.equal(readFileSync(await download.path(), 'latin1'), want.stderr, file);
     await page.click('#tab-output');
   }
   assert.deepEqual(page.problems, []);
-  await page.close();
 });
 
 test('a runaway loop stops at the step limit, and Stop ends a run at once', async () => {
@@ -82,11 +71,10 @@ test('a runaway loop stops at the step limit, and Stop ends a run at once', asyn
   await waitText(page, '#status', 'Stopped at the step limit after 1,000 commands.');
   await page.click('#tab-console');
   await page.selectOption('#console-text', 'execTrace');
-  await waitText(page, '.toolbar .info', '1,001 lines');   // the header and 1,000 commands
+  await waitText(page, '.toolbar .info', '1,001 lines'); // the header and 1,000 commands
   await page.fill('#limit', '2000000000');
   await page.click('#run');
   await page.waitForFunction(() => !document.querySelector('#stop').disabled);
-  await page.waitForTimeout(300);
   await page.click('#stop');
   await waitText(page, '#status', 'Stopped.');
   assert.equal(await page.locator('#stop').isDisabled(), true);
@@ -96,61 +84,151 @@ test('a runaway loop stops at the step limit, and Stop ends a run at once', asyn
   await page.keyboard.type('; WRITE i');
   await waitText(page, '#listing', 'Wrt');
   assert.deepEqual(page.problems, []);
-  await page.close();
 });
 
+// Types the source and opens the page's link in a new page.
+async function reopen(source) {
+  const first = await open();
+  await setSource(first, source);
+  await first.waitForFunction(() => location.hash.length > 5);
+  const url = first.url();
+  await first.close();
+  return open(url.slice(url.indexOf('#')));
+}
+
 test('a link keeps the program; a link that does not decode gives an empty editor and a message', async () => {
-  let page = await open();
   const source = 'CONST n = 7;\nBEGIN WRITE n * 6 END.\n';
-  await setSource(page, source);
-  await page.waitForFunction(() => location.hash.length > 5);
-  const url = page.url();
-  await page.close();
-  page = await open(url.slice(url.indexOf('#')));
+  const page = await reopen(source);
   await waitText(page, '#listing', 'Val 42');
-  assert.equal(await editorText(page), source);
-  await page.close();
+  assert.equal((await page.locator('.cm-line').allTextContents()).join('\n'), source);
   for (const bad of ['#src=%%%', '#src=AAAAA', '#src=_-8', '#other']) {
-    page = await open(bad);
-    await waitText(page, '#notice', 'editor starts empty');
-    assert.equal(await page.locator('.cm-content').textContent(), '', bad);
-    await page.close();
+    const p = await open(bad);
+    await waitText(p, '#notice', 'editor starts empty');
+    assert.equal(await p.locator('.cm-content').textContent(), '', bad);
   }
 });
 
-test('program text is only ever shown as text', async () => {
-  const hostile = '(* <script>window.owned = 1</script> <img src=x onerror="window.owned = 2"> *)\n'
-    + 'VAR <b>: INTEGER;\nBEGIN WRITE 1 END.\n';
-  let page = await open();
-  await setSource(page, hostile);
-  await page.waitForFunction(() => location.hash.length > 100);
-  const url = page.url();
-  await page.close();
-  // again through the link, which is how such a text would arrive
-  page = await open(url.slice(url.indexOf('#')));
+test('program text arriving by a link is only shown as text, under the page\'s policy', async () => {
+  const page = await reopen('(* <script>window.owned = 1</script> <img src=x onerror="window.owned = 2"> *)\n'
+    + 'VAR <b>: INTEGER;\nBEGIN WRITE 1 END.\n');
   await waitText(page, '#message', 'Prsr (2,5)');
-  await page.waitForTimeout(300);
   assert.match(await page.locator('.cm-content').textContent(), /<img src=x onerror="window.owned = 2">/);
   assert.equal(await page.evaluate(() => window.owned), undefined);
   assert.equal(await page.locator('main img, main script, .cm-content b').count(), 0);
+  assert.match(page.response.headers()['content-security-policy'], /script-src 'self' 'wasm-unsafe-eval'(;|$)/);
   assert.deepEqual(page.problems, []);
-  await page.close();
 });
 
-test('on a phone-sized screen every function is still there', async () => {
-  const page = await open('', { viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
-  await page.selectOption('#examples', 'primes');
-  await waitListing(page, readFileSync(join(root, 'examples/primes.tov'), 'latin1'));
-  await page.tap('#run');
-  await waitText(page, '#output', '47');
-  for (const tab of ['Console', 'Machine', 'Store', 'Compiler', 'Traces', 'Output']) {
-    await page.getByRole('tab', { name: tab }).tap();
-    assert.equal(await page.getByRole('tab', { name: tab }).getAttribute('aria-selected'), 'true');
+test('source beside code: a command marks its token, a source line its commands, and the store its bytes', async () => {
+  const page = await openGcd();
+  const row = page.locator('#listing .row', { hasText: '   5: Sto 0 (x)' });
+  assert.equal(await row.locator('.src').textContent(), '6:8 a');
+  await row.hover();
+  assert.equal(await page.locator('.cm-marked').textContent(), 'a');
+  assert.equal(await page.locator('.cm-marked').evaluate((el) => el.closest('.cm-line').textContent), '  x := a; y := b;');
+  await shot(page, 'tour-code');
+  await page.locator('.cm-line >> text=WRITE x + y').click({ position: { x: 60, y: 5 } });
+  assert.deepEqual(await page.locator('#listing .row.linked').evaluateAll((rows) => rows.map((r) => r.querySelector('.adr').textContent
+    + r.querySelector('.txt').textContent + r.querySelector('.name').textContent)), [' 238: Lod 0 (x)', ' 243: Lod 1 (y)', ' 248: Add', ' 250: Wrt']);
+  // choosing a command by keyboard marks its token and its bytes in the store
+  await page.focus('#listing');
+  await page.keyboard.press('Home');
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await page.locator('.cm-marked').textContent(), 'a');
+  await page.click('#tab-store');
+  assert.deepEqual(await page.locator('.byte.chosen').allTextContents(), ['03', '00', '00', '00', '00']);
+  await shot(page, 'tour-store');
+  // the store is the listing encoded: an operation byte, then a 4-byte operand or a second byte
+  const ops = 'Hlt Val Lod Sto - Jmp Jpf Jpt'.split(' ');
+  const rest = 'Wrt WrC Neg Add Sub Mul Div Bus Vid Eql Neq Lss Leq Gtr Geq Not Or And'.split(' ');
+  const want = lines(console_(gcd).stdout).flatMap((l) => {
+    const [name, operand] = l.replace(/^ *\d+: /, '').trim().split(' ');
+    const v = Number(operand) >>> 0;
+    return ops.includes(name) ? [ops.indexOf(name), ...(operand ? [v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24] : [])] : [4, rest.indexOf(name)];
+  }).map((b) => b.toString(16).toUpperCase().padStart(2, '0'));
+  assert.deepEqual(await page.locator('.byte:not(.unused)').allTextContents(), want);
+  assert.equal(await page.locator('.byte.unused').count(), 1024 - want.length);
+});
+
+test('the compiler replay shows gcd\'s pending jumps and their fix-ups in order', async () => {
+  const page = await openGcd();
+  await page.click('#tab-replay');
+  await page.focus('#replay-slider');
+  await page.keyboard.press('Home');
+  const seen = [];
+  for (let before = null, now; (now = await page.locator('#replay-event').textContent()) !== before; before = now) {
+    await page.keyboard.press('ArrowRight');
+    const fix = /Gen\.Dbg: (Fixup (\d+) with (\d+))$/.exec(await page.locator('#replay-event').textContent());
+    if (!fix) continue;
+    seen.push(`Gen.Dbg: ${fix[1]}`);
+    if (seen.length === 2) await shot(page, 'tour-replay');
+    // the jump whose field is patched was pending one event before, and now lands
+    const row = page.locator('#replay-store .row', { hasText: ` ${String(fix[2] - 1).padStart(4)}: ` });
+    assert.match(await row.textContent(), new RegExp(`J(mp|pf|pt) ${fix[3]}$`));
+    await page.keyboard.press('ArrowLeft');
+    assert.match(await row.textContent(), /pending/);
+    await page.keyboard.press('ArrowRight');
   }
-  for (const id of ['#examples', '#run', '#stop', '#limit', '#share', '#listing']) {
-    const box = await page.locator(id).boundingBox();
-    assert.ok(box && box.x >= 0 && box.x + box.width <= 390, id);
+  assert.deepEqual(seen, lines(gcdRun.stderr).filter((l) => l.startsWith('Gen.Dbg: Fixup')));
+});
+
+// What the machine view shows: step, pc, cond, stack and variables.
+const machine = (page) => page.evaluate(() => ({
+  info: document.querySelector('#machine-info').textContent,
+  stack: [...document.querySelectorAll('#machine-stack .entry')].map((e) => Number(e.textContent)),
+  cells: Object.fromEntries([...document.querySelectorAll('#machine-cells .cell')]
+    .map((c) => [c.querySelector('.cname').textContent, c.querySelector('.cval').textContent])),
+}));
+
+test('stepping shows each state of the console\'s trace, stepping back returns to it, and Run to cursor stops there', async () => {
+  const page = await openGcd();
+  await page.click('#tab-machine');
+  const states = [];
+  for (let k = 0; k < 30; k++) {
+    await page.keyboard.press('F10');
+    await waitText(page, '#machine-info', `Step ${k} of 214`);
+    const m = await machine(page);
+    // state k as the console traces it: pc, cond, depth and the two top entries
+    const [, pc, cond, depth, under, top] = /^Comp\.Dbg: +(\d+): (TRUE |FALSE) +(\d+) (.{11}) (.{11}):/.exec(gcdExec[k]);
+    assert.match(m.info, new RegExp(`pc ${pc} · cond ${cond.trim()}`), `step ${k}`);
+    assert.deepEqual([m.stack.length, ...m.stack.slice(-2).reverse()], [Number(depth), ...[top, under].slice(0, depth).map(Number)], `step ${k}`);
+    states.push(m);
   }
-  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 390));
-  await page.close();
+  assert.deepEqual(states[29].cells, { x: '609', y: '462' });
+  for (let k = 28; k >= 20; k--) {
+    await page.keyboard.press('Shift+F10');
+    await waitText(page, '#machine-info', `Step ${k} of`);
+    assert.deepEqual(await machine(page), states[k]);
+  }
+  // the first command of the cursor's line: WRITE x, with x = y
+  await page.locator('.cm-line >> text=WRITE x;').click({ position: { x: 60, y: 5 } });
+  await page.getByRole('button', { name: 'Run to cursor' }).click();
+  await waitText(page, '#machine-info', 'pc 98');
+  assert.deepEqual((await machine(page)).cells, { x: '21', y: '21' });
+  assert.equal(await page.locator('.cm-line.cm-step').textContent(), '  WRITE x;');
+  await shot(page, 'tour-machine');
+  await page.keyboard.press('F5');
+  await waitText(page, '#machine-info', 'Step 214 of 214 · pc 253 · cond TRUE · ended');
+  assert.equal(await page.locator('#machine-output').textContent(), '21\r\n21\r\n');
+  await page.getByRole('button', { name: 'Reset' }).click();
+  await waitText(page, '#machine-info', 'Step 0 of 214');
+});
+
+test('a run-time error is shown at the source line of the failing command, in a run and when stepping', async () => {
+  const page = await open();
+  const source = 'VAR a: INTEGER; b: INTEGER;\nBEGIN\n  a := 7;\n  WRITE a;\n  WRITE a / b;\n  WRITE b\nEND.\n';
+  const want = lines(console_(source, ['-x']).stderr).at(-1);
+  assert.equal(want, 'Comp: Division by zero.');
+  await setSource(page, source);
+  await waitListing(page, source);
+  await page.click('#run');
+  await waitText(page, '#run-error', `${want} (line 5)`);
+  assert.equal(await page.locator('.cm-line.cm-fault').textContent(), '  WRITE a / b;');
+  await page.click('#tab-machine');
+  await page.keyboard.press('F10');
+  await waitText(page, '#machine-info', 'Step 0');
+  await page.keyboard.press('F5');
+  await waitText(page, '#machine-error', `${want} (line 5)`);
+  assert.equal(await page.locator('#listing .row.current .txt').textContent(), 'Div');
+  assert.equal(await page.locator('#machine-output').textContent(), '7\r\n');
 });
