@@ -22,22 +22,24 @@ export const native = env('TOV_NATIVE', 'build/tov');
 export const property = env('TOV_PROPERTY', 'build/tests/property/property');
 export const e2e = env('TOV_E2E', 'build/tests/e2e');
 
-// The server and the browser; mounts: more directories to serve ('/x/': dir).
+// Starts the server and the browser (mounts: more directories to serve,
+// '/x/': dir) for open(); setup() does it around a test file's tests.
+const ctx = {};
 export async function start(mounts = {}) {
-  const server = await serve(site, 0, mounts);
-  const browser = await chromium.launch({
+  ctx.server = await serve(site, 0, mounts);
+  ctx.url = `http://127.0.0.1:${ctx.server.address().port}/`;
+  ctx.browser = await chromium.launch({
     executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   }); // playwright gives each launch a fresh profile directory
-  return { server, browser, url: `http://127.0.0.1:${server.address().port}/` };
+  return async () => { await ctx.browser.close(); ctx.server.close(); };
 }
 
-// Starts both before a test file's tests and closes them after.
-const ctx = {};
 export function setup() {
-  before(async () => Object.assign(ctx, await start()));
-  after(async () => { await ctx.browser?.close(); ctx.server?.close(); });
+  let stop;
+  before(async () => { stop = await start(); });
+  after(() => stop?.());
 }
 
 // A new page at the site's path; console errors, uncaught exceptions and failed
