@@ -165,12 +165,7 @@ const page = { call, status, showTab, limit, record, editor: null };
 function start() {
   startWorker();
   const select = $('examples');
-  for (const name of Object.keys(examples)) {
-    const o = document.createElement('option');
-    o.value = name;
-    o.textContent = name;
-    select.append(o);
-  }
+  select.append(...Object.keys(examples).map((name) => new Option(name, name)));
 
   let text = examples.gcd;
   const shared = link.read();

@@ -2,7 +2,7 @@
 // the listing, the generator trace and the execution trace, or either stream whole.
 import { state, on } from '../state.js';
 import { Lines, splitLines } from './lines.js';
-import { button } from './dom.js';
+import { el, button, labelled, choice } from './dom.js';
 
 const kinds = [
   ['listing', 'Listing'],
@@ -16,30 +16,19 @@ const decoder = new TextDecoder('latin1');
 
 export function mount() {
   const root = document.getElementById('panel-console');
-  const bar = document.createElement('div');
-  bar.className = 'toolbar';
-  const label = document.createElement('label');
-  label.textContent = 'Text ';
-  select = document.createElement('select');
-  select.id = 'console-text';
-  for (const [value, name] of kinds) select.append(new Option(name, value));
-  label.append(select);
+  select = choice('console-text', kinds);
   const copy = button('Copy', async () => {
     try { await navigator.clipboard.writeText(textOf(shown)); info.textContent = 'Copied.'; }
     catch { info.textContent = 'The browser did not allow copying.'; }
   });
   const save = button('Download', () => {
-    const a = document.createElement('a');
-    a.href = URL.createObjectURL(new Blob([shown.bytes ?? shown.text], { type: 'text/plain' }));
-    a.download = `tov-${select.value}.txt`;
+    const a = el('a', { href: URL.createObjectURL(new Blob([shown.bytes ?? shown.text], { type: 'text/plain' })),
+      download: `tov-${select.value}.txt` });
     a.click();
     setTimeout(() => URL.revokeObjectURL(a.href), 1000);
   });
-  info = document.createElement('span');
-  info.className = 'info';
-  info.setAttribute('role', 'status');
-  bar.append(label, copy, save, info);
-  root.append(bar);
+  info = el('span', { className: 'info', attrs: { role: 'status' } });
+  root.append(el('div', { className: 'toolbar' }, labelled('Text', select), copy, save, info));
   lines = new Lines(root, 'Console text');
   select.addEventListener('change', render);
   // a long run's texts are large: they are decoded only when this view shows them

@@ -1,18 +1,14 @@
 // A scrolling list of text lines that draws only the lines in sight, so that a trace of a
 // million lines scrolls as easily as ten.
+import { el } from './dom.js';
+
 export const rowHeight = 18;
 
 export class Lines {
   // onPick(n) is called when line n is clicked or chosen with Enter.
   constructor(root, label, onPick) {
-    this.box = document.createElement('div');
-    this.box.className = 'lines';
-    this.box.tabIndex = 0;
-    this.box.setAttribute('role', 'list');
-    this.box.setAttribute('aria-label', label);
-    this.inner = document.createElement('div');
-    this.inner.className = 'lines-inner';
-    this.box.append(this.inner);
+    this.inner = el('div', { className: 'lines-inner' });
+    this.box = el('div', { className: 'lines', tabIndex: 0, attrs: { role: 'list', 'aria-label': label } }, this.inner);
     root.append(this.box);
     this.count = 0;
     this.line = () => '';
@@ -59,12 +55,9 @@ export class Lines {
     const last = Math.min(this.count, first + Math.ceil((b.clientHeight || 400) / rowHeight) + 1);
     const frag = document.createDocumentFragment();
     for (let n = first; n < last; n++) {
-      const row = document.createElement('div');
-      row.className = n === this.marked ? 'line marked' : 'line';
+      const row = el('div', { className: n === this.marked ? 'line marked' : 'line', dataset: { n },
+        attrs: { role: 'listitem' }, text: this.line(n) });
       row.style.top = `${n * rowHeight}px`;
-      row.dataset.n = n;
-      row.setAttribute('role', 'listitem');
-      row.textContent = this.line(n);
       frag.append(row);
     }
     this.inner.replaceChildren(frag);

@@ -4,7 +4,7 @@
 // editor, and the commands of the editor's selected lines are marked here.
 import { state, set, on, cellNames, commandAt } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
-import { span, note } from './dom.js';
+import { el, span, note } from './dom.js';
 
 const colours = 6;
 let page, root, rows = [];
@@ -66,16 +66,11 @@ function render() {
   const names = cellNames(), doc = page.editor.state.doc, lines = new Set();
   const frag = document.createDocumentFragment();
   c.commands.forEach((cmd, i) => {
-    const row = document.createElement('div');
-    row.className = `row ${colourOf(cmd.line)}`;
-    row.id = `cmd-${i}`;
-    row.dataset.i = i;
-    row.setAttribute('role', 'option');
-    row.setAttribute('aria-selected', 'false');
     const op = cmd.bytes[0];
     const name = op === 2 || op === 3 ? names.get(cmd.bytes[1]) : undefined;
     const { from, to } = tokenRange(page.editor, cmd.line, cmd.col);
-    row.append(
+    const row = el('div', { className: `row ${colourOf(cmd.line)}`, id: `cmd-${i}`, dataset: { i },
+      attrs: { role: 'option', 'aria-selected': 'false' } },
       span('adr', `${String(cmd.adr).padStart(4)}: `),
       span('txt', cmd.text),
       span('name', name ? ` (${name})` : ''),

@@ -5,31 +5,23 @@
 import { state, set, on } from '../state.js';
 import { decorate } from '../editor.js';
 import { lineOf } from './output.js';
-import { button, span, note } from './dom.js';
+import { el, button, span, note } from './dom.js';
 
 let page, info, stackBox, cellsBox, outBox, faultBox;
 
 export function mount(p) {
   page = p;
   const root = document.getElementById('panel-machine');
-  const bar = document.createElement('div');
-  bar.className = 'toolbar';
-  bar.append(
+  const bar = el('div', { className: 'toolbar' },
     key(button('Step', () => go((m) => m.step + 1)), 'F10', 'Step: run one command (F10)'),
     key(button('Step back', () => go((m) => m.step - 1)), 'Shift+F10', 'Step back one command (Shift+F10)'),
     key(button('Run to cursor', toCursor), null, 'Run to the next command of the cursor line'),
     key(button('Run to end', () => go(() => Infinity)), 'F5', 'Run to the end or the step limit (F5)'),
     key(button('Reset', () => go(() => 0)), null, 'Back to the start of the run'),
   );
-  info = document.createElement('p');
-  info.className = 'note';
-  info.id = 'machine-info';
-  info.setAttribute('role', 'status');
-  faultBox = document.createElement('p');
-  faultBox.className = 'fault';
-  faultBox.id = 'machine-error';
-  const grid = document.createElement('div');
-  grid.className = 'machine';
+  info = el('p', { className: 'note', id: 'machine-info', attrs: { role: 'status' } });
+  faultBox = el('p', { className: 'fault', id: 'machine-error' });
+  const grid = el('div', { className: 'machine' });
   stackBox = box(grid, 'Stack (top last)', 'machine-stack');
   cellsBox = box(grid, 'Variables', 'machine-cells');
   outBox = box(grid, 'Output so far', 'machine-output');
@@ -51,14 +43,8 @@ function key(b, keys, hint) {
 }
 
 function box(parent, title, id) {
-  const sec = document.createElement('section');
-  const h = document.createElement('h3');
-  h.textContent = title;
-  const body = document.createElement('div');
-  body.id = id;
-  body.className = 'box';
-  sec.append(h, body);
-  parent.append(sec);
+  const body = el('div', { id, className: 'box' });
+  parent.append(el('section', {}, el('h3', { text: title }), body));
   return body;
 }
 
@@ -104,16 +90,11 @@ function render() {
   for (const v of state.compiled.vars) {
     if (v.const) continue;
     const value = m.cells[v.cell];
-    const row = document.createElement('div');
-    row.className = 'cell';
-    row.append(span('cname', v.name), span('cnum', `cell ${v.cell}`),
-      span('cval', v.type === 'BOOLEAN' ? `${value} (${value ? 'TRUE' : 'FALSE'})` : String(value)));
-    rows.push(row);
+    rows.push(el('div', { className: 'cell' }, span('cname', v.name), span('cnum', `cell ${v.cell}`),
+      span('cval', v.type === 'BOOLEAN' ? `${value} (${value ? 'TRUE' : 'FALSE'})` : String(value))));
   }
   cellsBox.replaceChildren(...(rows.length ? rows : [note('no variables')]));
-  const out = document.createElement('pre');
-  out.className = 'text';
-  out.textContent = m.output;
+  const out = el('pre', { className: 'text', text: m.output });
   outBox.replaceChildren(...(m.written > m.output.length
     ? [note(`… the last ${m.output.length.toLocaleString('en')} of ${m.written.toLocaleString('en')} characters:`), out]
     : [out]));

@@ -5,50 +5,29 @@
 // fix-up patches it and its arrow lands on the target.
 import { state, set, on, commandAt, eventCommand } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
-import { button, span, note } from './dom.js';
+import { el, svg, button, span, note, labelled } from './dom.js';
 import { rowHeight } from './lines.js';
 
 const endMarker = 0xffffffff;
-let page, slider, eventLine, lockLine, rowsBox, arrows, list;
+let page, slider, eventLine, lockLine, rowsBox, arrows;
 
 export function mount(p) {
   page = p;
   const root = document.getElementById('panel-replay');
-  const bar = document.createElement('div');
-  bar.className = 'toolbar';
-  const label = document.createElement('label');
-  label.textContent = 'Event ';
-  slider = document.createElement('input');
-  slider.type = 'range';
-  slider.min = '0';
-  slider.id = 'replay-slider';
-  slider.addEventListener('input', () => set({ replay: Number(slider.value) }));
-  label.append(slider);
-  bar.append(
+  slider = el('input', { type: 'range', min: '0', id: 'replay-slider',
+    on: { input: () => set({ replay: Number(slider.value) }) } });
+  const bar = el('div', { className: 'toolbar' },
     button('First', () => move(() => 0)),
     button('Previous', () => move((i) => i - 1)),
     button('Next', () => move((i) => i + 1)),
     button('Last', () => move(() => Infinity)),
-    label,
+    labelled('Event', slider),
   );
-  eventLine = document.createElement('p');
-  eventLine.id = 'replay-event';
-  eventLine.className = 'text';
-  eventLine.setAttribute('role', 'status');
-  lockLine = document.createElement('p');
-  lockLine.className = 'note';
-  lockLine.id = 'replay-lock';
-  list = document.createElement('div');
-  list.className = 'replay';
-  arrows = document.createElementNS('http://www.w3.org/2000/svg', 'svg');
-  arrows.setAttribute('class', 'arrows');
-  arrows.setAttribute('aria-hidden', 'true');
-  arrows.append(heads());
-  rowsBox = document.createElement('div');
-  rowsBox.id = 'replay-store';
-  rowsBox.className = 'rows';
-  list.append(arrows, rowsBox);
-  root.append(bar, eventLine, lockLine, list);
+  eventLine = el('p', { id: 'replay-event', className: 'text', attrs: { role: 'status' } });
+  lockLine = el('p', { id: 'replay-lock', className: 'note' });
+  arrows = svg('svg', { class: 'arrows', 'aria-hidden': 'true' }, heads());
+  rowsBox = el('div', { id: 'replay-store', className: 'rows' });
+  root.append(bar, eventLine, lockLine, el('div', { className: 'replay' }, arrows, rowsBox));
   on((keys) => {
     if (keys.has('replay') || keys.has('compiled')) render();
     if (keys.has('tab') && state.tab !== 'replay') decorate(page.editor, 'token', []);
@@ -120,9 +99,8 @@ function render() {
   const rows = storeAt(events, k);
   const frag = document.createDocumentFragment(), at = new Map();
   rows.forEach((r, n) => {
-    const div = document.createElement('div');
-    div.className = `row${r.locked ? ' locked' : ''}${r.pending ? ' pending' : ''}${r.event === k - 1 ? ' now' : ''}`;
-    div.append(span('adr', `${String(r.adr).padStart(4)}: `), span('txt', r.text));
+    const div = el('div', { className: `row${r.locked ? ' locked' : ''}${r.pending ? ' pending' : ''}${r.event === k - 1 ? ' now' : ''}` },
+      span('adr', `${String(r.adr).padStart(4)}: `), span('txt', r.text));
     if (r.locked) div.append(span('tag', ' discarded'));
     else if (r.pending) div.append(span('tag', r.link === endMarker ? ' pending, end of chain' : ` pending, next link at ${r.link}`));
     frag.append(div);
@@ -145,25 +123,15 @@ function render() {
 
 // The arrow heads, one per kind of arrow.
 function heads() {
-  const ns = 'http://www.w3.org/2000/svg', defs = document.createElementNS(ns, 'defs');
-  for (const kind of ['link', 'landed']) {
-    const m = document.createElementNS(ns, 'marker');
-    m.id = `head-${kind}`;
-    for (const [k, v] of Object.entries({ viewBox: '0 0 6 6', refX: '6', refY: '3', markerWidth: '6',
-      markerHeight: '6', orient: 'auto' })) m.setAttribute(k, v);
-    const tip = document.createElementNS(ns, 'path');
-    tip.setAttribute('d', 'M 0 0 L 6 3 L 0 6 z');
-    tip.setAttribute('class', `tip ${kind}`);
-    m.append(tip);
-    defs.append(m);
-  }
-  return defs;
+  return svg('defs', {}, ...['link', 'landed'].map((kind) => svg('marker',
+    { id: `head-${kind}`, viewBox: '0 0 6 6', refX: '6', refY: '3', markerWidth: '6', markerHeight: '6', orient: 'auto' },
+    svg('path', { d: 'M 0 0 L 6 3 L 0 6 z', class: `tip ${kind}` }))));
 }
 
 // Pending links point from a jump to the jump before it in its chain; a patched jump's
 // arrow lands on its target, or below the last row when the target is the next command.
 function drawArrows(rows, at, k) {
-  const ns = 'http://www.w3.org/2000/svg', paths = [];
+  const paths = [];
   const y = (n) => n * rowHeight + rowHeight / 2;
   rows.forEach((r, n) => {
     if (r.locked || !r.jump) return;
@@ -176,11 +144,9 @@ function drawArrows(rows, at, k) {
       cls = r.fixedAt === k - 1 ? 'landed now' : 'landed';
     }
     if (to === null || to === undefined) return;
-    const x = 6 + (n * 7) % 30, p = document.createElementNS(ns, 'path');
-    p.setAttribute('d', `M 44 ${y(n)} C ${x} ${y(n)}, ${x} ${y(to)}, 44 ${y(to)}`);
-    p.setAttribute('class', cls);
-    p.setAttribute('marker-end', `url(#head-${cls.split(' ')[0]})`);
-    paths.push(p);
+    const x = 6 + (n * 7) % 30;
+    paths.push(svg('path', { d: `M 44 ${y(n)} C ${x} ${y(n)}, ${x} ${y(to)}, 44 ${y(to)}`, class: cls,
+      'marker-end': `url(#head-${cls.split(' ')[0]})` }));
   });
   arrows.setAttribute('height', String((rows.length + 1) * rowHeight));
   arrows.replaceChildren(arrows.firstChild, ...paths);

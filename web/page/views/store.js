@@ -3,20 +3,17 @@
 // uses are shown as such.
 import { state, on } from '../state.js';
 import { choose, colourOf } from './listing.js';
-import { note } from './dom.js';
+import { el, note } from './dom.js';
 
 export const storeSize = 1024;
 let root, body;
 
 export function mount() {
   root = document.getElementById('panel-store');
-  body = document.createElement('div');
-  body.className = 'store';
-  body.id = 'store';
-  body.addEventListener('click', (e) => {
+  body = el('div', { className: 'store', id: 'store', on: { click: (e) => {
     const b = e.target.closest('[data-i]');
     if (b) choose(Number(b.dataset.i));
-  });
+  } } });
   root.append(body);
   on((keys) => {
     if (keys.has('compiled')) render();
@@ -32,32 +29,16 @@ function render() {
   c.commands.forEach((cmd, i) => cmd.bytes.forEach((b, k) => { bytes[cmd.adr + k] = b; owner[cmd.adr + k] = i; }));
   const last = c.commands[c.commands.length - 1];
   const used = last ? last.adr + last.bytes.length : 0;
-  const caption = document.createElement('p');
-  caption.className = 'note';
-  caption.textContent = `${used} of ${storeSize} bytes used; bytes ${used} to ${storeSize - 1} are never used.`;
   const frag = document.createDocumentFragment();
-  frag.append(caption);
+  frag.append(note(`${used} of ${storeSize} bytes used; bytes ${used} to ${storeSize - 1} are never used.`));
   for (let row = 0; row < storeSize; row += 16) {
-    const line = document.createElement('div');
-    line.className = 'srow';
-    const adr = document.createElement('span');
-    adr.className = 'sadr';
-    adr.textContent = String(row).padStart(4);
-    line.append(adr);
+    const line = el('div', { className: 'srow' }, el('span', { className: 'sadr', text: String(row).padStart(4) }));
     for (let a = row; a < row + 16; a++) {
-      const b = document.createElement('span');
-      const i = owner[a];
-      b.textContent = bytes[a].toString(16).toUpperCase().padStart(2, '0');
-      if (i >= 0) {
-        const cmd = c.commands[i];
-        b.className = `byte ${colourOf(cmd.line)}${a === cmd.adr ? ' first' : ''}`;
-        b.dataset.i = i;
-        b.title = `${cmd.adr}: ${cmd.text}`;
-      } else {
-        b.className = 'byte unused';
-        b.title = 'never used';
-      }
-      line.append(b);
+      const i = owner[a], cmd = c.commands[i], text = bytes[a].toString(16).toUpperCase().padStart(2, '0');
+      line.append(cmd
+        ? el('span', { className: `byte ${colourOf(cmd.line)}${a === cmd.adr ? ' first' : ''}`, text,
+          dataset: { i }, title: `${cmd.adr}: ${cmd.text}` })
+        : el('span', { className: 'byte unused', text, title: 'never used' }));
     }
     frag.append(line);
   }

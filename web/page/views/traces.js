@@ -4,6 +4,7 @@
 // that event, the machine to that step.
 import { state, set, on, commandAt, eventCommand } from '../state.js';
 import { Lines } from './lines.js';
+import { el, labelled, choice } from './dom.js';
 
 const kinds = ['Val', 'Lod', 'Sto', 'Jmp', 'Jpf', 'Jpt', 'Hlt', 'operations'];
 const execHeader = 'Comp.Dbg:   pc  cond  ac       top-1         top';
@@ -12,30 +13,15 @@ let page, which, lineBox, kindBox, fixBox, lines, caption, shown = [], history =
 export function mount(p) {
   page = p;
   const root = document.getElementById('panel-traces');
-  const bar = document.createElement('div');
-  bar.className = 'toolbar';
-  which = select('Trace', 'trace-which', [['gen', 'Generator trace'], ['exec', 'Execution trace']]);
-  kindBox = select('Command', 'trace-kind', [['', 'all'], ...kinds.map((k) => [k, k])]);
-  const lineLabel = document.createElement('label');
-  lineLabel.textContent = 'Source line ';
-  lineBox = document.createElement('input');
-  lineBox.type = 'number';
-  lineBox.min = '1';
-  lineBox.id = 'trace-line';
-  lineBox.placeholder = 'all';
-  lineLabel.append(lineBox);
-  const fixLabel = document.createElement('label');
-  fixBox = document.createElement('input');
-  fixBox.type = 'checkbox';
-  fixBox.id = 'trace-fixups';
-  fixLabel.append(fixBox, ' only fix-ups');
-  bar.append(which.parentNode, kindBox.parentNode, lineLabel, fixLabel);
-  caption = document.createElement('p');
-  caption.className = 'note';
-  caption.setAttribute('role', 'status');
-  root.append(bar, caption);
+  which = choice('trace-which', [['gen', 'Generator trace'], ['exec', 'Execution trace']]);
+  kindBox = choice('trace-kind', [['', 'all'], ...kinds.map((k) => [k, k])]);
+  lineBox = el('input', { type: 'number', min: '1', id: 'trace-line', placeholder: 'all' });
+  fixBox = el('input', { type: 'checkbox', id: 'trace-fixups' });
+  caption = el('p', { className: 'note', attrs: { role: 'status' } });
+  root.append(el('div', { className: 'toolbar' }, labelled('Trace', which), labelled('Command', kindBox),
+    labelled('Source line', lineBox), el('label', {}, fixBox, ' only fix-ups')), caption);
   lines = new Lines(root, 'Trace lines', pick);
-  for (const el of [which, kindBox, lineBox, fixBox]) el.addEventListener('input', render);
+  for (const c of [which, kindBox, lineBox, fixBox]) c.addEventListener('input', render);
   on((keys) => {
     // a new program or a new step limit means a new recording
     if (keys.has('compiled') || (keys.has('machine') && !state.machine)) history = null;
@@ -43,16 +29,6 @@ export function mount(p) {
     if (keys.has('machine') && which.value === 'exec') markStep();
     if (keys.has('replay') && which.value === 'gen') lines.mark(shown.indexOf(state.replay - 1));
   });
-}
-
-function select(name, id, options) {
-  const label = document.createElement('label');
-  label.textContent = `${name} `;
-  const s = document.createElement('select');
-  s.id = id;
-  for (const [v, t] of options) s.append(new Option(t, v));
-  label.append(s);
-  return s;
 }
 
 // Does a command text belong to the chosen kind?
