@@ -32,9 +32,9 @@ bool first;           // the trace header is still to come
   Fio::Fail(Fio::Card(p, x));
 }
 
-// A folding fault. The generator keeps no positions: the one reported is the
-// scanner's current token when the fault is found, which for Op1 and Op2 is
-// the token after the operand just parsed.
+// A folding fault. It is reported at the scanner's current token when the
+// fault is found, not at an item's: for Op1 and Op2 that is the token after
+// the operand just parsed.
 [[noreturn]] void ErrPos(const char* s) {
   char* p = Fio::Str(Fio::ErrLine("Gen."), s);
   *p++ = ' ';
@@ -42,8 +42,9 @@ bool first;           // the trace header is still to come
 }
 
 // Hands the trace line just written, from s to e, to the watcher.
-void Tell(TEventKind k, const char* s, const char* e, uint32_t pos, uint32_t at, uint32_t v) {
-  if (watch != nullptr) watch(TEvent{k, s, uint32_t(e - s), lck, pos, at, v});
+void Tell(TEventKind k, const char* s, const char* e, uint32_t pos, Scnr::TPosDesc tok, uint32_t at,
+          uint32_t v) {
+  if (watch != nullptr) watch(TEvent{k, s, uint32_t(e - s), lck, pos, tok, at, v});
 }
 
 void DbgStr(const char* s) {
@@ -52,12 +53,12 @@ void DbgStr(const char* s) {
   Fio::End(Fio::stdErr, Fio::Str(p, s));
 }
 
-void DbgCmd() {
+void DbgCmd(Scnr::TPosDesc tok) {
   if (first) {
     static const char head[] = "Gen.Dbg: lck  pos  cmd";
     Fio::Line(Fio::stdErr, head);
     first = false;
-    Tell(evHead, head + 9, head + sizeof head - 1, 0, 0, 0);
+    Tell(evHead, head + 9, head + sizeof head - 1, 0, {}, 0, 0);
   }
   Comp0::TCmdStr text;
   const uint32_t n = Comp0::Convert(cmd, text);
@@ -72,7 +73,7 @@ void DbgCmd() {
   p = Fio::Mem(p, ": ", 2);
   memcpy(p, text, sizeof text);  // Begin leaves room; only n bytes count
   Fio::End(Fio::stdErr, p + n);
-  Tell(evCmd, s, p + n, at, 0, 0);
+  Tell(evCmd, s, p + n, at, tok, 0, 0);
 }
 
 void DbgFix(uint32_t a, uint32_t v) {
@@ -84,7 +85,7 @@ void DbgFix(uint32_t a, uint32_t v) {
   p = Fio::Str(p, " with ");
   p = Fio::Card(p, v);
   Fio::End(Fio::stdErr, p);
-  Tell(evFix, s, p, 0, a, v);
+  Tell(evFix, s, p, 0, {}, a, v);
 }
 
 void PutWord(uint32_t x) {
@@ -98,10 +99,11 @@ uint32_t GetWord() {
   return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
-// Emits cmd: traced always, written only when unlocked. For a jump, chain
-// receives the position of the new address field, so the jump heads it.
-void Emit(uint32_t* chain) {
-  DbgCmd();
+// Emits cmd, which comes from the source token tok: traced always, written
+// only when unlocked. For a jump, chain receives the position of the new
+// address field, so the jump heads it.
+void Emit(uint32_t* chain, Scnr::TPosDesc tok) {
+  DbgCmd(tok);
   if (lck > 0) return;
   const uint8_t f = cmd.fct;
   Comp::Write(&f, 1);
@@ -118,37 +120,37 @@ void Emit(uint32_t* chain) {
   }
 }
 
-void Val(int32_t v) {
+void Val(int32_t v, Scnr::TPosDesc tok) {
   cmd.fct = Comp0::fVal;
   cmd.opd = std::bit_cast<uint32_t>(v);
-  Emit(nullptr);
+  Emit(nullptr, tok);
 }
 
 // The parser never hands out a cell beyond the variable store (a static_assert
 // there ties its table to Comp::varCnt).
-void Lod(uint32_t i) {
+void Lod(uint32_t i, Scnr::TPosDesc tok) {
   cmd.fct = Comp0::fLod;
   cmd.opd = i;
-  Emit(nullptr);
+  Emit(nullptr, tok);
 }
 
-void Sto(uint32_t i) {
+void Sto(uint32_t i, Scnr::TPosDesc tok) {
   cmd.fct = Comp0::fSto;
   cmd.opd = i;
-  Emit(nullptr);
+  Emit(nullptr, tok);
 }
 
-void Opr(TOperation o) {
+void Opr(TOperation o, Scnr::TPosDesc tok) {
   cmd.fct = Comp0::fOpr;
   cmd.opd = o;
-  Emit(nullptr);
+  Emit(nullptr, tok);
 }
 
 // A jump taken when the flag is c, joining chain a.
-void Jpc(uint32_t& a, bool c) {
+void Jpc(uint32_t& a, bool c, Scnr::TPosDesc tok) {
   cmd.fct = c ? Comp0::fJpt : Comp0::fJpf;
   cmd.opd = a;
-  Emit(&a);
+  Emit(&a, tok);
 }
 
 // The link held in the address field at position at.
@@ -199,33 +201,34 @@ void Lock() {
   static const char s[] = "Lock";
   DbgStr(s);
   ++lck;
-  Tell(evLock, s, s + 4, 0, 0, 0);
+  Tell(evLock, s, s + 4, 0, {}, 0, 0);
 }
 
 void Unlock() {
   static const char s[] = "Unlock";
   DbgStr(s);
   --lck;
-  Tell(evUnlock, s, s + 6, 0, 0, 0);
+  Tell(evUnlock, s, s + 6, 0, {}, 0, 0);
 }
 
-// Puts the value of x on top of the stack; a condition becomes 1 or 0.
+// Puts the value of x on top of the stack; a condition becomes 1 or 0. The
+// commands come from x's token.
 void Load(TItemDesc& x) {
   switch (x.m) {
-    case mConst: Val(x.v); break;
-    case mVar: Lod(x.i); break;
+    case mConst: Val(x.v, x.tok); break;
+    case mVar: Lod(x.i, x.tok); break;
     case mStack: break;
     case mCond: {
       uint32_t toFalse, toEnd;
       Init(toFalse);
       Init(toEnd);
-      Jpc(toFalse, !x.cond.c);
+      Jpc(toFalse, !x.cond.c, x.tok);
       Fixup(x.cond.b);
-      Val(1);
-      Jmp(toEnd);
+      Val(1, x.tok);
+      Jmp(toEnd, x.tok);
       Fixup(x.cond.a);
       Fixup(toFalse);
-      Val(0);
+      Val(0, x.tok);
       Fixup(toEnd);
       break;
     }
@@ -246,8 +249,8 @@ void SetCond(TItemDesc& x) {
 void LoadCond(TItemDesc& x) {
   if (x.m == mCond) Err("LoadCond.Bug: Already in mCond");
   Load(x);
-  Val(0);
-  Opr(Comp0::oNeq);
+  Val(0, x.tok);
+  Opr(Comp0::oNeq, x.tok);
   SetCond(x);
 }
 
@@ -313,8 +316,9 @@ void Fold(Scnr::TSymbol s, TItemDesc& x, const TItemDesc& y) {
 
 // x & y. A constant x decides: TRUE & y is y, FALSE & y is FALSE (y's code
 // went by under the lock that Op1 took, which ends here). A condition x, whose
-// TRUE chain Op1 has resolved, takes y as a condition and y's FALSE jumps.
-void And(TItemDesc& x, TItemDesc y) {
+// TRUE chain Op1 has resolved, takes y as a condition and y's FALSE jumps,
+// and comes from the operator's token tok.
+void And(TItemDesc& x, TItemDesc y, Scnr::TPosDesc tok) {
   if (x.m == mConst) {
     if (x.v != 0) {
       x = y;
@@ -327,13 +331,14 @@ void And(TItemDesc& x, TItemDesc y) {
     x.cond.c = y.cond.c;
     Merge(x.cond.a, y.cond.a);
     x.cond.b = y.cond.b;
+    x.tok = tok;
   } else {
     ErrCard("Op2.And.Bug: Invalid mode", x.m);
   }
 }
 
 // x | y, the mirror image of And: FALSE | y is y, TRUE | y is TRUE.
-void Or(TItemDesc& x, TItemDesc y) {
+void Or(TItemDesc& x, TItemDesc y, Scnr::TPosDesc tok) {
   if (x.m == mConst) {
     if (x.v != 0) {
       Unlock();
@@ -346,6 +351,7 @@ void Or(TItemDesc& x, TItemDesc y) {
     x.cond.c = y.cond.c;
     x.cond.a = y.cond.a;
     Merge(x.cond.b, y.cond.b);
+    x.tok = tok;
   } else {
     ErrCard("Op2.Or.Bug: Invalid mode", x.m);
   }
@@ -369,9 +375,10 @@ TOperation Reversed(TOperation o) {
   }
 }
 
-// Puts x and y on the stack for the operation o and emits it; o is taken the
-// other way round when y ends up beneath x.
-void Operate(TOperation o, TItemDesc& x, TItemDesc& y) {
+// Puts x and y on the stack for the operation o and emits it from the token
+// tok, which the result x comes from; o is taken the other way round when y
+// ends up beneath x.
+void Operate(TOperation o, TItemDesc& x, TItemDesc& y, Scnr::TPosDesc tok) {
   // A condition y with pending jumps is not yet on the stack, but its code is
   // already emitted: the load of x after it would be bypassed by those jumps.
   // So y becomes a value first, and lies beneath x.
@@ -379,7 +386,8 @@ void Operate(TOperation o, TItemDesc& x, TItemDesc& y) {
   if (x.m != mStack && y.m == mStack) o = Reversed(o);
   Load(x);
   Load(y);
-  Opr(o);
+  Opr(o, tok);
+  x.tok = tok;
 }
 
 }  // namespace
@@ -388,16 +396,16 @@ void Init(uint32_t& a) { a = endMark; }
 
 void Label(uint32_t& l) { Comp::GetPos(l); }
 
-void Jmp(uint32_t& a) {
+void Jmp(uint32_t& a, Scnr::TPosDesc tok) {
   cmd.fct = Comp0::fJmp;
   cmd.opd = a;
-  Emit(&a);
+  Emit(&a, tok);
 }
 
-void JmpBwd(uint32_t l) {
+void JmpBwd(uint32_t l, Scnr::TPosDesc tok) {
   cmd.fct = Comp0::fJmp;
   cmd.opd = l;
-  Emit(nullptr);
+  Emit(nullptr, tok);
 }
 
 void Fixup(uint32_t a) {
@@ -407,18 +415,18 @@ void Fixup(uint32_t a) {
   FixWith(pos, a);
 }
 
-void Hlt() {
+void Hlt(Scnr::TPosDesc tok) {
   cmd.fct = Comp0::fHlt;
-  Emit(nullptr);
+  Emit(nullptr, tok);
 }
 
-void JmpFalse(TItemDesc& x) {
+void JmpFalse(TItemDesc& x, Scnr::TPosDesc tok) {
   if (x.m == mConst) {
     if (x.v == 0) Lock();  // what follows up to FixFalse can never run
     return;
   }
   if (x.m != mCond) LoadCond(x);
-  Jpc(x.cond.a, !x.cond.c);
+  Jpc(x.cond.a, !x.cond.c, tok);
   Fixup(x.cond.b);
   Init(x.cond.b);
 }
@@ -433,24 +441,28 @@ void FixFalse(TItemDesc x) {
   }
 }
 
-void JmpFalseBwd(uint32_t l, TItemDesc x) {
+void JmpFalseBwd(uint32_t l, TItemDesc x, Scnr::TPosDesc tok) {
   if (x.m == mConst) {
-    if (x.v == 0) JmpBwd(l);
+    if (x.v == 0) JmpBwd(l, tok);
     return;
   }
   if (x.m != mCond) LoadCond(x);
-  Jpc(x.cond.a, !x.cond.c);
+  Jpc(x.cond.a, !x.cond.c, tok);
   Fixup(x.cond.b);
   FixWith(l, x.cond.a);
 }
 
-void Op1(Scnr::TSymbol s, TItemDesc& x) {
+void Op1(Scnr::TSymbol s, TItemDesc& x, Scnr::TPosDesc tok) {
   if (x.m == mConst) {
     switch (s) {
-      case Scnr::sNot: x.v = int32_t(x.v == 0); break;
+      case Scnr::sNot:
+        x.v = int32_t(x.v == 0);
+        x.tok = tok;
+        break;
       case Scnr::sMinus:
         if (x.v == INT32_MIN) ErrPos("Op1.Calc: Arithmetic overflow");
         x.v = -x.v;
+        x.tok = tok;
         break;
       case Scnr::sAnd:
         if (x.v == 0) Lock();  // the right operand is dead
@@ -477,20 +489,22 @@ void Op1(Scnr::TSymbol s, TItemDesc& x) {
         x.cond.a = x.cond.b;
         x.cond.b = t;
       }
+      x.tok = tok;
       break;
     case Scnr::sMinus:
       Load(x);
-      Opr(Comp0::oNeg);
+      Opr(Comp0::oNeg, tok);
+      x.tok = tok;
       break;
     case Scnr::sAnd:
       if (x.m != mCond) LoadCond(x);
-      Jpc(x.cond.a, !x.cond.c);
+      Jpc(x.cond.a, !x.cond.c, tok);
       Fixup(x.cond.b);
       Init(x.cond.b);
       break;
     case Scnr::sOr:
       if (x.m != mCond) LoadCond(x);
-      Jpc(x.cond.b, x.cond.c);
+      Jpc(x.cond.b, x.cond.c, tok);
       Fixup(x.cond.a);
       Init(x.cond.a);
       break;
@@ -506,16 +520,17 @@ void Op1(Scnr::TSymbol s, TItemDesc& x) {
   }
 }
 
-void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y) {
+void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y, Scnr::TPosDesc tok) {
   if (x.m == mConst && y.m == mConst) {
     Fold(s, x, y);
+    x.tok = tok;
   } else if (s == Scnr::sAnd) {
-    And(x, y);
+    And(x, y, tok);
   } else if (s == Scnr::sOr) {
-    Or(x, y);
+    Or(x, y, tok);
   } else {
     const TOperation o = Operation(s);
-    Operate(o, x, y);
+    Operate(o, x, y, tok);
     if (IsRel(o)) SetCond(x);  // the comparison has set the flag
   }
 }
@@ -523,20 +538,20 @@ void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y) {
 void Asg(TItemDesc x, TItemDesc y) {
   if (x.m != mVar) Err("Asg: Not a variable");
   Load(y);
-  Sto(x.i);
+  Sto(x.i, x.tok);
 }
 
-void Wrt(TItemDesc x) {
+void Wrt(TItemDesc x, Scnr::TPosDesc tok) {
   switch (x.t) {
     case tInt:
       Load(x);
-      Opr(Comp0::oWrt);
+      Opr(Comp0::oWrt, tok);
       break;
     case tBool:
       Load(x);
-      Val(0);
-      Opr(Comp0::oNeq);
-      Opr(Comp0::oWrC);
+      Val(0, tok);
+      Opr(Comp0::oNeq, tok);
+      Opr(Comp0::oWrC, tok);
       break;
     default: ErrCard("Wrt.Bug: Invalid type", x.t);
   }

@@ -31,9 +31,12 @@ struct TCondDesc {
   uint32_t b;  // head of the TRUE chain
 };
 
+// tok is the token the item comes from: its name or number, or the operator
+// whose result it is. The commands that load it are shown there.
 struct TItemDesc {
   TType t;
   TMode m;
+  Scnr::TPosDesc tok;
   union {
     int32_t v;       // mConst: the value (FALSE 0, TRUE 1)
     uint32_t i;      // mVar: the variable's cell
@@ -44,20 +47,23 @@ struct TItemDesc {
 // ---- Positions and chains ----------------------------------------------
 // A label is the position a backward jump returns to; a chain collects
 // forward jumps until Fixup resolves it.
+//
+// A tok argument is the source token a command comes from (a keyword or an
+// operator); the generator only hands it to the watcher.
 
 // a := the empty chain.
 void Init(uint32_t& a);
 // l := the current position, the target of a later JmpBwd.
 void Label(uint32_t& l);
 // Emits a jump whose target is still open and adds it to chain a (a heads it).
-void Jmp(uint32_t& a);
+void Jmp(uint32_t& a, Scnr::TPosDesc tok);
 // Emits a jump back to label l.
-void JmpBwd(uint32_t l);
+void JmpBwd(uint32_t l, Scnr::TPosDesc tok);
 // Every jump of chain a now leads to the current position; a must be empty
 // while locked.
 void Fixup(uint32_t a);
 // Emits the halt that ends the program.
-void Hlt();
+void Hlt(Scnr::TPosDesc tok);
 
 // ---- Conditions of the statements ----------------------------------------
 // JmpFalse pairs with FixFalse: code between them runs only when x is TRUE.
@@ -66,19 +72,23 @@ void Hlt();
 // Needs a boolean item x. Emits the jump taken when x is FALSE and leaves x
 // an mCond whose FALSE chain holds it (the TRUE chain resolved to here). A
 // constant emits nothing: FALSE raises the lock, TRUE leaves everything as is.
-void JmpFalse(TItemDesc& x);
+// The jump comes from tok, the keyword of the statement.
+void JmpFalse(TItemDesc& x, Scnr::TPosDesc tok);
 // Needs the x that JmpFalse left: the jumps taken when x is FALSE now lead
 // here, or, for constant FALSE, the lock is lowered again.
 void FixFalse(TItemDesc x);
 // Needs a boolean item x and the label l of the loop's start. Emits the jump
 // back to l taken when x is FALSE, and resolves x's TRUE chain to what
 // follows. Constant FALSE is an unconditional jump back; TRUE emits nothing.
-void JmpFalseBwd(uint32_t l, TItemDesc x);
+// The jump comes from tok.
+void JmpFalseBwd(uint32_t l, TItemDesc x, Scnr::TPosDesc tok);
 
 // ---- Operators, assignment and output ------------------------------------
 // An operator with two operands calls Op1 with the left operand before the
 // right one is parsed, and Op2 once it is; one with one operand (~, a
 // leading -) calls Op1 only. The items carry the types the parser checked.
+// tok is the operator's token: its commands come from there, and so does the
+// result, unless the result is one of the operands unchanged.
 
 // Needs the operand x of ~ or a leading - (s is sNot or sMinus), or the left
 // operand of &, | or a relation. A constant operand of ~ and - is folded.
@@ -87,18 +97,20 @@ void JmpFalseBwd(uint32_t l, TItemDesc x);
 // relation turns a condition into a value before the right operand's code.
 // A constant left operand of & and | emits nothing; FALSE & and TRUE | raise
 // the lock, since the right operand can never decide.
-void Op1(Scnr::TSymbol s, TItemDesc& x);
+void Op1(Scnr::TSymbol s, TItemDesc& x, Scnr::TPosDesc tok);
 // Needs the x that Op1 left and the right operand y; leaves the result in x.
 // Two constants fold into a constant (a fault ends the run, reported at the
 // scanner's current token). For & and |, a constant left operand leaves y
 // or itself; otherwise both are joined into a condition. A relation emits
 // the comparison and leaves a condition; arithmetic emits the operation and
 // leaves a value on the stack.
-void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y);
-// Needs an mVar x and a y of its type. Emits the code that stores y in x.
+void Op2(Scnr::TSymbol s, TItemDesc& x, TItemDesc y, Scnr::TPosDesc tok);
+// Needs an mVar x and a y of its type. Emits the code that stores y in x;
+// the store comes from x's token.
 void Asg(TItemDesc x, TItemDesc y);
 // Emits the code that writes x to standard output: a number, or TRUE/FALSE.
-void Wrt(TItemDesc x);
+// The output commands come from tok, the WRITE.
+void Wrt(TItemDesc x, Scnr::TPosDesc tok);
 
 // ---- The trace as events, for tools that replay a compilation ------------
 
@@ -110,6 +122,7 @@ struct TEvent {
   uint32_t n;        // its length
   uint32_t lck;      // the lock depth once the event is done
   uint32_t pos;      // evCmd: the command's position (where it went, or would have)
+  Scnr::TPosDesc tok;  // evCmd: the source token the command comes from
   uint32_t at;       // evFix: the address field patched
   uint32_t value;    // evFix: the value written there
 };

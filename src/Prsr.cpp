@@ -12,6 +12,7 @@ namespace Prsr {
 namespace {
 
 using Gen::TItemDesc;
+using Scnr::TPosDesc;
 using Scnr::TSymbol;
 
 constexpr uint32_t objMax = 32;
@@ -48,8 +49,10 @@ uint32_t Find() {
   return i;
 }
 
+// The items come from the current token.
 void MkItem(TItemDesc& x, const TObjDesc& o) {
   x.t = o.typ;
+  x.tok = Scnr::pos;
   switch (o.cls) {
     case cConst:
       x.m = Gen::mConst;
@@ -66,6 +69,7 @@ void MkItem(TItemDesc& x, const TObjDesc& o) {
 void MkConstItem(TItemDesc& x, Gen::TType t, int32_t v) {
   x.t = t;
   x.m = Gen::mConst;
+  x.tok = Scnr::pos;
   x.v = v;
 }
 
@@ -105,12 +109,14 @@ void Factor(TItemDesc& x) {
       if (Scnr::sym != Scnr::sRPar) Err("Expected operator or \")\"");
       Scnr::Read();
       break;
-    case Scnr::sNot:
+    case Scnr::sNot: {
+      const TPosDesc tok = Scnr::pos;
       Scnr::Read();
       Factor(x);
       ChkBool(x);
-      Gen::Op1(Scnr::sNot, x);
+      Gen::Op1(Scnr::sNot, x, tok);
       break;
+    }
     default: Err("Expected factor");
   }
   Leave();
@@ -121,17 +127,18 @@ void Term(TItemDesc& x) {
   TItemDesc y;
   Factor(x);
   while (Is(Scnr::sMul, Scnr::sAnd)) {
-    if (Scnr::sym == Scnr::sAnd) {
+    const TSymbol op = Scnr::sym;
+    const TPosDesc tok = Scnr::pos;
+    if (op == Scnr::sAnd) {
       ChkBool(x);
-      Gen::Op1(Scnr::sAnd, x);
+      Gen::Op1(op, x, tok);
     } else {
       ChkInt(x);
     }
-    const TSymbol op = Scnr::sym;
     Scnr::Read();
     Factor(y);
     ChkCompat(x, y);
-    Gen::Op2(op, x, y);
+    Gen::Op2(op, x, y, tok);
   }
 }
 
@@ -144,25 +151,27 @@ void SimpleExpr(TItemDesc& x) {
     Term(x);
     ChkInt(x);
   } else if (Scnr::sym == Scnr::sMinus) {
+    const TPosDesc tok = Scnr::pos;
     Scnr::Read();
     Term(x);
     ChkInt(x);
-    Gen::Op1(Scnr::sMinus, x);
+    Gen::Op1(Scnr::sMinus, x, tok);
   } else {
     Term(x);
   }
   while (Is(Scnr::sPlus, Scnr::sOr)) {
-    if (Scnr::sym == Scnr::sOr) {
+    const TSymbol op = Scnr::sym;
+    const TPosDesc tok = Scnr::pos;
+    if (op == Scnr::sOr) {
       ChkBool(x);
-      Gen::Op1(Scnr::sOr, x);
+      Gen::Op1(op, x, tok);
     } else {
       ChkInt(x);
     }
-    const TSymbol op = Scnr::sym;
     Scnr::Read();
     Term(y);
     ChkCompat(x, y);
-    Gen::Op2(op, x, y);
+    Gen::Op2(op, x, y, tok);
   }
 }
 
@@ -172,11 +181,12 @@ void Expression(TItemDesc& x) {
   if (Is(Scnr::sEql, Scnr::sGeq)) {
     TItemDesc y;
     const TSymbol rel = Scnr::sym;
-    Gen::Op1(rel, x);
+    const TPosDesc tok = Scnr::pos;
+    Gen::Op1(rel, x, tok);
     Scnr::Read();
     SimpleExpr(y);
     ChkCompat(x, y);
-    Gen::Op2(rel, x, y);
+    Gen::Op2(rel, x, y, tok);
     x.t = Gen::tBool;
   }
 }
@@ -212,27 +222,31 @@ void Expect(TSymbol s, const char* msg) {
 // IfStatement = "IF" Expression "THEN" StatementSequence
 //   { "ELSIF" Expression "THEN" StatementSequence } [ "ELSE" StatementSequence ] "END" .
 // One chain l collects the jumps that end the branches; it is resolved once, at END.
+// The jumps come from the keyword that starts the part they leave or skip.
 void IfStatement() {
   TItemDesc x;
   uint32_t l;
+  TPosDesc tok = Scnr::pos;
   Scnr::Read();
   Condition(x);
-  Gen::JmpFalse(x);
+  Gen::JmpFalse(x, tok);
   Expect(Scnr::sThen, "Expected \"THEN\"");
   StatementSequence();
   Gen::Init(l);
   while (Scnr::sym == Scnr::sElsif) {
+    tok = Scnr::pos;
     Scnr::Read();
-    Gen::Jmp(l);
+    Gen::Jmp(l, tok);
     Gen::FixFalse(x);
     Condition(x);
-    Gen::JmpFalse(x);
+    Gen::JmpFalse(x, tok);
     Expect(Scnr::sThen, "Expected \"THEN\"");
     StatementSequence();
   }
   if (Scnr::sym == Scnr::sElse) {
+    tok = Scnr::pos;
     Scnr::Read();
-    Gen::Jmp(l);
+    Gen::Jmp(l, tok);
     Gen::FixFalse(x);
     StatementSequence();
   } else {
@@ -243,16 +257,18 @@ void IfStatement() {
 }
 
 // WhileStatement = "WHILE" Expression "DO" StatementSequence "END" .
+// The exit comes from WHILE, the jump back from END.
 void WhileStatement() {
   TItemDesc x;
   uint32_t l;
+  const TPosDesc tok = Scnr::pos;
   Scnr::Read();
   Gen::Label(l);
   Condition(x);
   Expect(Scnr::sDo, "Expected \"DO\"");
-  Gen::JmpFalse(x);
+  Gen::JmpFalse(x, tok);
   StatementSequence();
-  Gen::JmpBwd(l);
+  Gen::JmpBwd(l, Scnr::pos);
   Gen::FixFalse(x);
   Expect(Scnr::sEnd, "Expected \"END\"");
 }
@@ -264,17 +280,19 @@ void RepeatStatement() {
   Scnr::Read();
   Gen::Label(l);
   StatementSequence();
+  const TPosDesc tok = Scnr::pos;
   Expect(Scnr::sUntil, "Expected \"UNTIL\"");
   Condition(x);
-  Gen::JmpFalseBwd(l, x);
+  Gen::JmpFalseBwd(l, x, tok);
 }
 
 // WriteStatement = "WRITE" Expression .
 void WriteStatement() {
   TItemDesc x;
+  const TPosDesc tok = Scnr::pos;
   Scnr::Read();
   Expression(x);
-  Gen::Wrt(x);
+  Gen::Wrt(x, tok);
 }
 
 // Statement = [ assignment | IfStatement | WhileStatement | RepeatStatement
@@ -379,7 +397,7 @@ void Run() {
   Scnr::Read();
   // nothing after the final "." is read
   if (Scnr::sym != Scnr::sDot) Err("Expected \";\" or \".\"");
-  Gen::Hlt();
+  Gen::Hlt(Scnr::last);  // from the final END
 }
 
 void Init() {

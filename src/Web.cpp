@@ -56,10 +56,12 @@ void Sink(Fio::TStream s, const char* p, uint32_t n) { tovSink(s, p, n); }
   __builtin_unreachable();
 }
 
+// A command is placed at the token it comes from, any other event at the
+// token the parser consumed last.
 void Watch(const Gen::TEvent& e) {
   if (!recording) return;
-  tovEvent(e.kind, e.text, e.n, e.lck, e.pos, e.at, e.value, Scnr::last.l, Scnr::last.c,
-           Scnr::pos.l, Scnr::pos.c);
+  const Scnr::TPosDesc at = e.kind == Gen::evCmd ? e.tok : Scnr::last;
+  tovEvent(e.kind, e.text, e.n, e.lck, e.pos, e.at, e.value, at.l, at.c, Scnr::pos.l, Scnr::pos.c);
 }
 
 uint32_t Word(const uint8_t* b) {
