@@ -28,8 +28,9 @@ EM_JS(void, tovSink, (int s, const char* p, uint32_t n), { Module.tovSink(s, p, 
 EM_JS(void, tovEnd, (int status), { throw Module.tovEnd(status); });
 EM_JS(void, tovEvent,
       (int kind, const char* text, uint32_t n, uint32_t lck, uint32_t pos, uint32_t at,
-       uint32_t value, uint32_t line, uint32_t col, uint32_t nline, uint32_t ncol),
-      { Module.tovEvent(kind, text, n, lck, pos, at, value, line, col, nline, ncol); });
+       uint32_t value, uint32_t line, uint32_t col, uint32_t nline, uint32_t ncol, uint32_t fline,
+       uint32_t fcol),
+      { Module.tovEvent(kind, text, n, lck, pos, at, value, line, col, nline, ncol, fline, fcol); });
 EM_JS(void, tovCommand,
       (uint32_t adr, const uint8_t* bytes, uint32_t n, const char* text, uint32_t tn),
       { Module.tovCommand(adr, bytes, n, text, tn); });
@@ -56,12 +57,12 @@ void Sink(Fio::TStream s, const char* p, uint32_t n) { tovSink(s, p, n); }
   __builtin_unreachable();
 }
 
-// A command is placed at the token it comes from, any other event at the
-// token the parser consumed last.
+// Each event with the parser's place: the token consumed last and the one it
+// looks at; a command also with the token it comes from.
 void Watch(const Gen::TEvent& e) {
   if (!recording) return;
-  const Scnr::TPosDesc at = e.kind == Gen::evCmd ? e.tok : Scnr::last;
-  tovEvent(e.kind, e.text, e.n, e.lck, e.pos, e.at, e.value, at.l, at.c, Scnr::pos.l, Scnr::pos.c);
+  tovEvent(e.kind, e.text, e.n, e.lck, e.pos, e.at, e.value, Scnr::last.l, Scnr::last.c,
+           Scnr::pos.l, Scnr::pos.c, e.tok.l, e.tok.c);
 }
 
 uint32_t Word(const uint8_t* b) {

@@ -187,8 +187,14 @@ describe('compile', () => {
       { name: 'b', type: 'INTEGER', value: 462, const: true }, { name: 'x', type: 'INTEGER', cell: 0 }, { name: 'y', type: 'INTEGER', cell: 1 }]);
     const fix = gcd.events.find((e) => e.kind === 'fixup');
     assert.deepEqual(gcd.commands.find((c) => c.adr + 1 === fix.at).bytes.slice(1), [fix.value & 255, fix.value >> 8, 0, 0]);
-    const at = (adr) => gcd.commands.filter((c) => c.adr === adr).map((c) => [c.text, c.line, c.col])[0];
-    assert.deepEqual([at(0), at(5), at(238), at(248)], [['Val 1071', 6, 8], ['Sto 0', 6, 8], ['Lod 0', 16, 13], ['Add', 16, 13]]);
+    // each command at its own token: an operand, the assigned variable, an operator, the keyword of a jump
+    const from = Object.fromEntries(gcd.commands.map((c) => [c.adr, `${c.text} ${c.line}:${c.col}`]));
+    assert.deepEqual([0, 5, 32, 49, 71, 93, 216, 233, 238, 243, 248, 250, 252].map((adr) => from[adr]), ['Val 1071 6:8',
+      'Sto 0 6:3', 'Jpf 98 7:3', 'Jpf 76 8:5', 'Jmp 93 8:30', 'Jmp 20 9:3', 'Jpt 238 15:17', 'Jpf 125 15:3',
+      'Lod 0 16:9', 'Lod 1 16:13', 'Add 16:11', 'Wrt 16:3', 'Hlt 17:1']);
+    // the parser's place stays in the events: the Add comes once y is read
+    const add = gcd.events.find((e) => e.kind === 'cmd' && e.pos === 248 && e.lck === 0);
+    assert.deepEqual([add.line, add.col, add.from], [16, 13, { line: 16, col: 11 }]);
     // code under the lock: traced with its depth, not stored
     const [dead, bad] = await page.evaluate(() => [tov.compile('BEGIN IF FALSE THEN WRITE 1 END END.'),
       tov.compile('VAR x: INTEGER;\nBEGIN\n  x := TRUE\nEND.').error]);

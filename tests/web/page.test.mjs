@@ -122,9 +122,9 @@ test('program text arriving by a link is only shown as text, under the page\'s p
 test('source beside code: a command marks its token, a source line its commands, and the store its bytes', async () => {
   const page = await openGcd();
   const row = page.locator('#listing .row', { hasText: '   5: Sto 0 (x)' });
-  assert.equal(await row.locator('.src').textContent(), '6:8 a');
+  assert.equal(await row.locator('.src').textContent(), '6:3 x');
   await row.hover();
-  assert.equal(await page.locator('.cm-marked').textContent(), 'a');
+  assert.equal(await page.locator('.cm-marked').textContent(), 'x');
   assert.equal(await page.locator('.cm-marked').evaluate((el) => el.closest('.cm-line').textContent), '  x := a; y := b;');
   await shot(page, 'tour-code');
   await page.locator('.cm-line >> text=WRITE x + y').click({ position: { x: 60, y: 5 } });
@@ -133,8 +133,9 @@ test('source beside code: a command marks its token, a source line its commands,
   // choosing a command by keyboard marks its token and its bytes in the store
   await page.focus('#listing');
   await page.keyboard.press('Home');
-  await page.keyboard.press('ArrowDown');
   assert.equal(await page.locator('.cm-marked').textContent(), 'a');
+  await page.keyboard.press('ArrowDown');
+  assert.equal(await page.locator('.cm-marked').textContent(), 'x');
   await page.click('#tab-store');
   assert.deepEqual(await page.locator('.byte.chosen').allTextContents(), ['03', '00', '00', '00', '00']);
   await shot(page, 'tour-store');

@@ -141,8 +141,9 @@ function compileWith(m, source) {
   const err = new Bytes();
   const events = [];
   m.tovSink = (s, p, n) => (s === 0 ? out : err).add(m.HEAPU8.subarray(p, p + n));
-  m.tovEvent = (kind, p, n, lck, pos, at, value, line, col, nline, ncol) => {
+  m.tovEvent = (kind, p, n, lck, pos, at, value, line, col, nline, ncol, fline, fcol) => {
     const e = { kind: kinds[kind], text: text(m, p, n), lck, pos, line, col, next: { line: nline, col: ncol } };
+    if (kind === 1) e.from = { line: fline, col: fcol };
     if (kind === 2) {
       e.at = at;
       e.value = value;
@@ -167,8 +168,8 @@ function compileWith(m, source) {
       adr,
       bytes: Array.from(m.HEAPU8.subarray(p, p + n)),
       text: text(m, t, tn),
-      line: e ? e.line : 0,
-      col: e ? e.col : 0,
+      line: e ? e.from.line : 0,
+      col: e ? e.from.col : 0,
     });
   };
   m._tovCommands();
