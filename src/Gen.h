@@ -118,13 +118,13 @@ enum TEventKind : uint8_t { evHead, evCmd, evFix, evLock, evUnlock };
 
 struct TEvent {
   TEventKind kind;
-  const char* text;  // the trace line after "Gen.Dbg: " (not NUL-terminated)
-  uint32_t n;        // its length
-  uint32_t lck;      // the lock depth once the event is done
-  uint32_t pos;      // evCmd: the command's position (where it went, or would have)
+  const char* text;    // the trace line after "Gen.Dbg: " (not NUL-terminated)
+  uint32_t n;          // its length
+  uint32_t lck;        // the lock depth once the event is done
+  uint32_t pos;        // evCmd: the command's position (where it went, or would have)
   Scnr::TPosDesc tok;  // evCmd: the source token the command comes from
-  uint32_t at;       // evFix: the address field patched
-  uint32_t value;    // evFix: the value written there
+  uint32_t at;         // evFix: the address field patched
+  uint32_t value;      // evFix: the value written there
 };
 
 // Called once for each trace line, just after it is written; null on the

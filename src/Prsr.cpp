@@ -222,7 +222,8 @@ void Expect(TSymbol s, const char* msg) {
 // IfStatement = "IF" Expression "THEN" StatementSequence
 //   { "ELSIF" Expression "THEN" StatementSequence } [ "ELSE" StatementSequence ] "END" .
 // One chain l collects the jumps that end the branches; it is resolved once, at END.
-// The jumps come from the keyword that starts the part they leave or skip.
+// A branch's conditional jump comes from its IF or ELSIF, the jump that ends a
+// branch from the ELSIF or ELSE after it.
 void IfStatement() {
   TItemDesc x;
   uint32_t l;

@@ -30,7 +30,9 @@ EM_JS(void, tovEvent,
       (int kind, const char* text, uint32_t n, uint32_t lck, uint32_t pos, uint32_t at,
        uint32_t value, uint32_t line, uint32_t col, uint32_t nline, uint32_t ncol, uint32_t fline,
        uint32_t fcol),
-      { Module.tovEvent(kind, text, n, lck, pos, at, value, line, col, nline, ncol, fline, fcol); });
+      {
+        Module.tovEvent(kind, text, n, lck, pos, at, value, line, col, nline, ncol, fline, fcol);
+      });
 EM_JS(void, tovCommand,
       (uint32_t adr, const uint8_t* bytes, uint32_t n, const char* text, uint32_t tn),
       { Module.tovCommand(adr, bytes, n, text, tn); });
