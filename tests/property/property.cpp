@@ -318,7 +318,8 @@ std::vector<std::string> Lines(const std::string& s) {
 
 // The class of tov's end, in the evaluator's words.
 std::string Class(const run::Result& r) {
-  const std::string l = r.err.empty() ? "" : Lines(r.err).back();
+  const std::vector<std::string> err = Lines(r.err);
+  const std::string l = err.empty() ? "" : err.back();
   if (r.status == 0 || l == "Comp: Program too large.") return r.status == 0 ? "ok" : "too large";
   const std::string what = l.find("zero") != l.npos       ? "zero"
                            : l.find("egative") != l.npos  ? "negative"
@@ -336,6 +337,9 @@ std::string Check(const run::Result& r, size_t vars, std::string& output) {
   std::vector<long> jumps;
   long end = 0;
   std::string generated, listed;  // the last command of each
+  for (const std::string& s : {r.out, r.err})
+    if (Lines(s).size() != size_t(std::count(s.begin(), s.end(), '\n')))
+      return "a line without CR LF";
   for (const std::string& l : Lines(r.err))
     if (l.rfind("Gen.Dbg:   0 ", 0) == 0) generated = l.substr(13);
   if (r.status == 9 && Class(r) == "too large")  // the last command must not fit
