@@ -224,14 +224,13 @@ std::string Show(const std::string& s, size_t max) {
   std::string t;
   for (unsigned char c : s.substr(0, max)) {
     char e[8];
-    if (c == '\r' || c == '\n') {
-      t += c == '\r' ? "\\r" : "\\n";
-    } else if (c < 0x20 || c >= 0x7f) {
-      snprintf(e, sizeof e, "\\x%02X", c);
-      t += e;
-    } else {
-      t += char(c);
-    }
+    snprintf(e, sizeof e,
+             c == '\r'               ? "\\r"
+             : c == '\n'             ? "\\n"
+             : c < 0x20 || c >= 0x7f ? "\\x%02X"
+                                     : "%c",
+             c);
+    t += e;
   }
   return s.size() > max ? t + "..." : t;
 }
