@@ -1,6 +1,6 @@
-// Hostile surroundings that no case file can describe: an endless-looking
-// stream of white space, standard input that cannot be read, files that exist
-// but cannot be opened, and standard output or error that cannot be written.
+// Hostile surroundings that no case file can describe: standard input that
+// cannot be read, files that exist but cannot be opened, and standard output
+// or error that cannot be written.
 // Every run ends with status 9 and its one line last on standard error, after
 // nothing but trace; every line ends with CR LF.
 //
@@ -61,27 +61,6 @@ struct Scratch {
       exit(2);
   }
 };
-
-// 64 MiB of white space of every kind (every control byte but 1AH, the
-// blank, DEL and every byte above 7FH) through a pipe: the end of input is
-// reported where it lies.
-void WhiteSpace() {
-  std::string kinds, block;
-  for (int b = 0; b <= 0xFF; ++b)
-    if ((b <= ' ' || b >= 0x7F) && b != 0x1A && b != '\n') kinds += char(b);
-  for (size_t i = 0; i < (1u << 16); ++i)
-    block += i % 4099 == 4098 ? '\n' : kinds[i % kinds.size()];
-  const size_t lines = std::count(block.begin(), block.end(), '\n');
-  const size_t tail = block.size() - block.rfind('\n');
-  run::Opts o;
-  o.args = {"-x"};
-  o.in = In::Bytes;
-  int left = 1024;
-  o.feed = [&](std::string& chunk) { return left-- > 0 && (chunk = block, true); };
-  Expect("white space", run::Run(o),
-         "Prsr (" + std::to_string(lines * 1024 + 1) + "," + std::to_string(tail) +
-             "): Expected \"BEGIN\".");
-}
 
 // Standard input that is a directory, closed, open for writing only, the
 // write end of a pipe or a listening socket: a read error at once, not an
@@ -162,8 +141,7 @@ int main(int argc, char** argv) {
   const struct {
     const char* name;
     void (*run)();
-  } cases[] = {
-      {"white_space", WhiteSpace}, {"stdin", Stdin}, {"files", Files}, {"outputs", Outputs}};
+  } cases[] = {{"stdin", Stdin}, {"files", Files}, {"outputs", Outputs}};
   for (const auto& c : cases) {
     if (strcmp(c.name, argv[2]) != 0) continue;
     c.run();

@@ -77,10 +77,11 @@ std::string Seq(int depth, const std::string& ind, int& room);
 std::string Statement(int depth, const std::string& ind, int& room) {
   if (--room < 0) return "";
   const std::string in = ind + "  ";
-  const Name* v = Pick(Chance(70), true);
-  const std::string i = Pick(true, true) != nullptr ? Pick(true, true)->text : "";
   const auto body = [&] { return Seq(depth - 1, in, room); };
-  switch (Below(depth > 0 ? 10 : 5)) {
+  const Name* v = Pick(Chance(70), true);
+  const Name* i = Chance(70) ? Pick(true, true) : nullptr;  // a counter, so that most loops end
+  const std::string n = i ? i->text : "", step = i ? ";\n" + in + n + " := " + n + " + 1\n" : "";
+  switch (Below(depth > 0 ? 9 : 5)) {
     case 0:
     case 1:
     case 2:
@@ -91,24 +92,18 @@ std::string Statement(int depth, const std::string& ind, int& room) {
     case 5:
     case 6: {
       std::string s = "IF " + Expr(false, 1, false) + " THEN\n" + body();
-      for (uint32_t n = Below(3); n > 0; --n)
+      for (uint32_t k = Below(3); k > 0; --k)
         s += ind + "ELSIF " + Expr(false, 1, false) + " THEN\n" + body();
-      if (Chance(50)) s += ind + "ELSE\n" + body();
-      return s + ind + "END";
+      return s + (Chance(50) ? ind + "ELSE\n" + body() : "") + ind + "END";
     }
-    case 7:  // mostly counted loops, so that most programs end
-      if (!i.empty() && Chance(70)) {
-        return "WHILE " + i + " < " + std::to_string(Below(12)) + " DO\n" + body() + ";\n" + in +
-               i + " := " + i + " + 1\n" + ind + "END";
-      }
-      return "WHILE " + Expr(false, 1, false) + " DO\n" + body() + ind + "END";
-    case 8:
-      if (!i.empty() && Chance(70)) {
-        return "REPEAT\n" + body() + ";\n" + in + i + " := " + i + " - 1\n" + ind + "UNTIL " + i +
-               " < " + std::to_string(Below(5)) + " - 5";
-      }
-      return "REPEAT\n" + body() + ind + "UNTIL " + Expr(false, 1, false);
-    default: return "";  // the empty statement
+    case 7: {
+      const std::string c = i ? n + " < " + std::to_string(Below(12)) : Expr(false, 1, false);
+      return "WHILE " + c + " DO\n" + body() + step + ind + "END";
+    }
+    default: {
+      const std::string c = i ? n + " > " + std::to_string(Below(12)) : Expr(false, 1, false);
+      return "REPEAT\n" + body() + step + ind + "UNTIL " + c;
+    }
   }
 }
 
@@ -323,7 +318,8 @@ std::vector<std::string> Lines(const std::string& s) {
 
 // The class of tov's end, in the evaluator's words.
 std::string Class(const run::Result& r) {
-  const std::string l = r.err.empty() ? "" : Lines(r.err).back();
+  const std::vector<std::string> err = Lines(r.err);
+  const std::string l = err.empty() ? "" : err.back();
   if (r.status == 0 || l == "Comp: Program too large.") return r.status == 0 ? "ok" : "too large";
   const std::string what = l.find("zero") != l.npos       ? "zero"
                            : l.find("egative") != l.npos  ? "negative"
@@ -341,6 +337,9 @@ std::string Check(const run::Result& r, size_t vars, std::string& output) {
   std::vector<long> jumps;
   long end = 0;
   std::string generated, listed;  // the last command of each
+  for (const std::string& s : {r.out, r.err})
+    if (Lines(s).size() != size_t(std::count(s.begin(), s.end(), '\n')))
+      return "a line without CR LF";
   for (const std::string& l : Lines(r.err))
     if (l.rfind("Gen.Dbg:   0 ", 0) == 0) generated = l.substr(13);
   if (r.status == 9 && Class(r) == "too large")  // the last command must not fit

@@ -58,12 +58,12 @@ void Signal(const std::string& s, run::Child& c, int sig) {
     // again; the signal cuts it short, the write of the rest waits once
     // more, and the second signal comes before it moves a byte.
     c.Hold(2, true);
-    c.AwaitSleep(sig);
+    c.AwaitSleep();
     c.ReadSome(2, 8192);
-    c.AwaitSleep(sig);
+    c.AwaitSleep();
     c.Kill(sig);
   }
-  if (s == "waiting" || s == "stdout_blocked" || s == "interrupted_write") c.AwaitSleep(sig);
+  if (s == "waiting" || s == "stdout_blocked" || s == "interrupted_write") c.AwaitSleep();
   c.Kill(sig);
 }
 

@@ -189,23 +189,16 @@ void Child::ReadSome(int k, size_t n) {
   if (got > 0) (k == 1 ? r.out : r.err).append(buf, 0, size_t(got));
 }
 
-// Linux: state 'S' in /proc/PID/stat and sig among the caught ones in
-// /proc/PID/status. Returns at once once tov has ended.
-void Child::AwaitSleep(int sig) {
-  const std::string dir = "/proc/" + std::to_string(pid);
+// Linux: state 'S' in /proc/PID/stat. The first pause gives tov time to set
+// up its handlers; returns at once once tov has ended.
+void Child::AwaitSleep() {
   usleep(50 * 1000);
   while (!Late()) {
-    std::ifstream st(dir + "/stat"), status(dir + "/status");
+    std::ifstream st("/proc/" + std::to_string(pid) + "/stat");
     const std::string s{std::istreambuf_iterator<char>(st), {}};
     const size_t rp = s.rfind(')');
     const char state = rp != std::string::npos && rp + 2 < s.size() ? s[rp + 2] : 'Z';
-    if (state == 'Z') return;
-    bool caught = false;
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("SigCgt:", 0) == 0)
-        caught = (strtoull(&line[7], nullptr, 16) >> (sig - 1)) & 1;
-    }
-    if (state == 'S' && caught) return;
+    if (state == 'S' || state == 'Z') return;
     usleep(2000);
   }
 }
@@ -231,14 +224,13 @@ std::string Show(const std::string& s, size_t max) {
   std::string t;
   for (unsigned char c : s.substr(0, max)) {
     char e[8];
-    if (c == '\r' || c == '\n') {
-      t += c == '\r' ? "\\r" : "\\n";
-    } else if (c < 0x20 || c >= 0x7f) {
-      snprintf(e, sizeof e, "\\x%02X", c);
-      t += e;
-    } else {
-      t += char(c);
-    }
+    snprintf(e, sizeof e,
+             c == '\r'               ? "\\r"
+             : c == '\n'             ? "\\n"
+             : c < 0x20 || c >= 0x7f ? "\\x%02X"
+                                     : "%c",
+             c);
+    t += e;
   }
   return s.size() > max ? t + "..." : t;
 }

@@ -44,8 +44,8 @@ struct Child {
   void Pump(const std::function<bool()>& done = nullptr);
   void Hold(int fd, bool held);  // 1 or 2: leave that stream unread
   void ReadSome(int fd, size_t n);
-  // Waits until tov sleeps (in a read or a write) with a handler for sig.
-  void AwaitSleep(int sig);
+  // Waits until tov sleeps, in a read or a write.
+  void AwaitSleep();
   void Kill(int sig);
   Result Finish();  // pumps to the end and reaps
 
