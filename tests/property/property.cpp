@@ -284,9 +284,10 @@ std::vector<std::string> Lines(const std::string& s) {
 // the evaluator gives: "ok", else where and the message of the error line.
 std::string Judge(const run::Result& r, const std::string& want) {
   const std::vector<std::string> err = Lines(r.err);
-  const std::string l = err.empty() ? "?" : err.back();
-  const size_t b = l.find(": ") + 2, e = std::min(l.find(" (", b), l.size() - 1);
-  const std::string got = r.status ? (l[0] == 'G' ? "fold " : "run ") + l.substr(b, e - b) : "ok";
+  const std::string last = err.empty() ? "?" : err.back();
+  const size_t b = last.find(": ") + 2, e = std::min(last.find(" (", b), last.size() - 1);
+  const std::string got =
+      r.status ? (last[0] == 'G' ? "fold " : "run ") + last.substr(b, e - b) : "ok";
   if (got == "run Program too large") return "";  // rare; the limit has cases of its own
   for (const std::string& s : {r.out, r.err})
     if (Lines(s).size() != size_t(std::count(s.begin(), s.end(), '\n')) ||
