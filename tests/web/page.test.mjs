@@ -72,6 +72,12 @@ test('a runaway loop stops at the step limit, and Stop ends a run at once', asyn
   await page.click('#tab-console');
   await page.selectOption('#console-text', 'execTrace');
   await waitText(page, '.toolbar .info', '1,001 lines'); // the header and 1,000 commands
+  await page.click('#tab-machine'); // and stepping stops there too
+  await page.keyboard.press('F10');
+  await waitText(page, '#machine-info', 'Step 0');
+  await page.keyboard.press('F5');
+  await waitText(page, '#machine-info', 'Step 1,000 of 1,000');
+  assert.match(await page.locator('#machine-info').textContent(), /stopped at the step limit$/);
   await page.fill('#limit', '2000000000');
   await page.click('#run');
   await page.waitForFunction(() => !document.querySelector('#stop').disabled);
