@@ -65,22 +65,17 @@ export async function withModule() {
   return page;
 }
 
-// The console program in a fresh directory holding the files; Buffers out.
+// The console program in a fresh directory holding the files; bytes in and
+// out as latin1 strings.
 export function consoleRun(args, stdin = '', files = {}) {
   const dir = mkdtempSync(join(tmpdir(), 'tov-web-'));
   try {
-    for (const [name, content] of Object.entries(files)) writeFileSync(join(dir, name), content);
-    const r = spawnSync(native, args, { cwd: dir, input: stdin, maxBuffer: 1 << 30 });
-    return { status: r.status, stdout: r.stdout, stderr: r.stderr };
+    for (const [name, content] of Object.entries(files)) writeFileSync(join(dir, name), content, 'latin1');
+    const r = spawnSync(native, args, { cwd: dir, input: Buffer.from(stdin, 'latin1'), maxBuffer: 1 << 30 });
+    return { status: r.status, stdout: r.stdout.toString('latin1'), stderr: r.stderr.toString('latin1') };
   } finally {
     rmSync(dir, { recursive: true, force: true });
   }
-}
-
-// The same as text.
-export function console_(source, args = []) {
-  const r = consoleRun(args, source);
-  return { status: r.status, stdout: r.stdout.toString('latin1'), stderr: r.stderr.toString('latin1') };
 }
 
 export const lines = (s) => s.split('\r\n').filter((l, i, a) => i < a.length - 1 || l !== '');
@@ -106,7 +101,7 @@ export const waitText = (page, selector, want) => page.waitForFunction(
 
 // Waits until the listing is that of source, as the console lists it.
 export async function waitListing(page, source) {
-  const rows = lines(console_(source).stdout);
+  const rows = lines(consoleRun([], source).stdout);
   await page.waitForFunction(([n, last]) => {
     const all = document.querySelectorAll('#listing .row');
     return all.length === n && all[n - 1].textContent.startsWith(last);

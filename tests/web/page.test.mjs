@@ -4,11 +4,11 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { console_, lines, open, root, setSource, setup, shot, waitListing, waitText } from './harness.mjs';
+import { consoleRun, lines, open, root, setSource, setup, shot, waitListing, waitText } from './harness.mjs';
 
 setup();
 const gcd = readFileSync(join(root, 'examples/gcd.tov'), 'latin1');
-const gcdRun = console_(gcd, ['-x']);
+const gcdRun = consoleRun(['-x'], gcd);
 const gcdExec = lines(gcdRun.stderr).filter((l) => l.startsWith('Comp.Dbg: ')).slice(1);
 const wide = { viewport: { width: 1280, height: 720 } };
 
@@ -22,7 +22,7 @@ async function openGcd() {
 test('a compile error is marked at its token with the console\'s message, and mending it lists', async () => {
   const page = await open();
   const source = 'VAR x: INTEGER;\nBEGIN\n  x := 1 +\n  WRITE x\nEND.\n';
-  const want = lines(console_(source).stderr).at(-1);
+  const want = lines(consoleRun([], source).stderr).at(-1);
   assert.equal(want, 'Prsr (4,3): Expected factor.');
   await setSource(page, source);
   await waitText(page, '#message', want);
@@ -42,12 +42,12 @@ test('a run shows the program\'s output, its error and the console\'s texts', as
   const page = await openGcd();
   for (const file of ['gcd', 'overflow']) {
     const source = readFileSync(join(root, 'examples', `${file}.tov`), 'latin1');
-    const want = console_(source, ['-x']);
+    const want = consoleRun(['-x'], source);
     await page.selectOption('#examples', file);
     await waitListing(page, source);
     await page.click('#run');
     await page.waitForFunction(() => /Finished|Ended/.test(document.querySelector('#status').textContent));
-    const output = lines(want.stdout.slice(console_(source).stdout.length));
+    const output = lines(want.stdout.slice(consoleRun([], source).stdout.length));
     assert.deepEqual((await page.locator('#output').textContent()).split('\r\n').filter(Boolean), output, file);
     if (file === 'gcd') await shot(page, 'page'); // the README's picture
     if (want.status) assert.ok((await page.locator('#run-error').textContent()).startsWith(lines(want.stderr).at(-1)));
@@ -72,6 +72,12 @@ test('a runaway loop stops at the step limit, and Stop ends a run at once', asyn
   await page.click('#tab-console');
   await page.selectOption('#console-text', 'execTrace');
   await waitText(page, '.toolbar .info', '1,001 lines'); // the header and 1,000 commands
+  await page.click('#tab-machine'); // and stepping stops there too
+  await page.keyboard.press('F10');
+  await waitText(page, '#machine-info', 'Step 0');
+  await page.keyboard.press('F5');
+  await waitText(page, '#machine-info', 'Step 1,000 of 1,000');
+  assert.match(await page.locator('#machine-info').textContent(), /stopped at the step limit$/);
   await page.fill('#limit', '2000000000');
   await page.click('#run');
   await page.waitForFunction(() => !document.querySelector('#stop').disabled);
@@ -121,9 +127,13 @@ test('program text arriving by a link is only shown as text, under the page\'s p
 
 test('source beside code: a command marks its token, a source line its commands, and the store its bytes', async () => {
   const page = await openGcd();
-  const row = page.locator('#listing .row', { hasText: '   5: Sto 0 (x)' });
-  assert.equal(await row.locator('.src').textContent(), '6:3 x');
-  await row.hover();
+  // each command at its own token: an operand, the assigned variable, an operator, the keyword of a jump
+  const from = Object.fromEntries(await page.locator('#listing .row').evaluateAll((rows) => rows.map((r) =>
+    [parseInt(r.querySelector('.adr').textContent), `${r.querySelector('.txt').textContent} ${r.querySelector('.src').textContent}`])));
+  assert.deepEqual([0, 5, 32, 49, 71, 93, 216, 233, 238, 243, 248, 250, 252].map((adr) => from[adr]), ['Val 1071 6:8 a',
+    'Sto 0 6:3 x', 'Jpf 98 7:3 WHILE', 'Jpf 76 8:5 IF', 'Jmp 93 8:30 ELSE', 'Jmp 20 9:3 END', 'Jpt 238 15:17 |',
+    'Jpf 125 15:3 UNTIL', 'Lod 0 16:9 x', 'Lod 1 16:13 y', 'Add 16:11 +', 'Wrt 16:3 WRITE', 'Hlt 17:1 END']);
+  await page.locator('#listing .row', { hasText: '   5: Sto 0 (x)' }).hover();
   assert.equal(await page.locator('.cm-marked').textContent(), 'x');
   assert.equal(await page.locator('.cm-marked').evaluate((el) => el.closest('.cm-line').textContent), '  x := a; y := b;');
   await shot(page, 'tour-code');
@@ -142,7 +152,7 @@ test('source beside code: a command marks its token, a source line its commands,
   // the store is the listing encoded: an operation byte, then a 4-byte operand or a second byte
   const ops = 'Hlt Val Lod Sto - Jmp Jpf Jpt'.split(' ');
   const rest = 'Wrt WrC Neg Add Sub Mul Div Bus Vid Eql Neq Lss Leq Gtr Geq Not Or And'.split(' ');
-  const want = lines(console_(gcd).stdout).flatMap((l) => {
+  const want = lines(consoleRun([], gcd).stdout).flatMap((l) => {
     const [name, operand] = l.replace(/^ *\d+: /, '').trim().split(' ');
     const v = Number(operand) >>> 0;
     return ops.includes(name) ? [ops.indexOf(name), ...(operand ? [v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24] : [])] : [4, rest.indexOf(name)];
@@ -218,7 +228,7 @@ test('stepping shows each state of the console\'s trace, stepping back returns t
 test('a run-time error is shown at the source line of the failing command, in a run and when stepping', async () => {
   const page = await open();
   const source = 'VAR a: INTEGER; b: INTEGER;\nBEGIN\n  a := 7;\n  WRITE a;\n  WRITE a / b;\n  WRITE b\nEND.\n';
-  const want = lines(console_(source, ['-x']).stderr).at(-1);
+  const want = lines(consoleRun(['-x'], source).stderr).at(-1);
   assert.equal(want, 'Comp: Division by zero.');
   await setSource(page, source);
   await waitListing(page, source);
