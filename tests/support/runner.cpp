@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace run {
 
@@ -53,13 +52,11 @@ Child::Child(const Opts& o) : input(o.input), deadline(Now() + o.seconds * 1000L
                  : o.in == In::Listening ? Listening()
                                          : in[0]};
   for (int k = 1; k <= 2; ++k) {
-    switch (k == 1 ? o.out : o.err) {
-      case Out::Pipe:
-      case Out::Broken: want[k] = k == 1 ? out[1] : err[1]; break;
-      case Out::Merged: want[k] = fcntl(want[1], F_DUPFD_CLOEXEC, 3); break;
-      case Out::Null: want[k] = Open("/dev/null", O_WRONLY); break;
-      case Out::Full: want[k] = Open("/dev/full", O_WRONLY); break;
-    }
+    const Out x = k == 1 ? o.out : o.err;
+    want[k] = x == Out::Merged ? fcntl(want[1], F_DUPFD_CLOEXEC, 3)
+              : x == Out::Null ? Open("/dev/null", O_WRONLY)
+              : x == Out::Full ? Open("/dev/full", O_WRONLY)
+                               : (k == 1 ? out : err)[1];
   }
   if (o.out == Out::Broken) close(out[0]);           // nobody reads: every write fails
   std::string exe = std::filesystem::absolute(tov);  // found from any working directory
@@ -161,10 +158,10 @@ void Child::AwaitSleep() {
   usleep(50 * 1000);
   while (!Late()) {
     std::ifstream st("/proc/" + std::to_string(pid) + "/stat");
-    const std::string s{std::istreambuf_iterator<char>(st), {}};
+    std::string s;
+    std::getline(st, s);
     const size_t rp = s.rfind(')');
-    const char state = rp != std::string::npos && rp + 2 < s.size() ? s[rp + 2] : 'Z';
-    if (state == 'S' || state == 'Z') return;
+    if (rp == s.npos || rp + 2 >= s.size() || s[rp + 2] == 'S' || s[rp + 2] == 'Z') return;
     usleep(2000);
   }
 }
