@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,26 +21,21 @@ std::string tov;
 
 namespace {
 
-long Now() {
-  using namespace std::chrono;
-  return long(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 int Open(const char* path, int flags) { return open(path, flags | O_CLOEXEC); }
 
 // A socket that listens and is never connected to: reading it never succeeds.
 int Listening() {
   const sockaddr_un a{AF_UNIX, {}};  // an abstract name of the system's choosing
   const int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0 || bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof(sa_family_t)) != 0 ||
-      listen(s, 1) != 0)
-    return -1;
+  bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof(sa_family_t));
+  listen(s, 1);
   return s;
 }
 
 }  // namespace
 
-Child::Child(const Opts& o) : input(o.input), deadline(Now() + o.seconds * 1000L) {
+Child::Child(const Opts& o)
+    : input(o.input), deadline(Clock::now() + std::chrono::seconds(o.seconds)) {
   signal(SIGPIPE, SIG_IGN);  // a reader that goes away is a result, not our end
   int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
   if (o.in == In::Bytes || o.in == In::Open || o.in == In::WriteEnd) pipe2(in, O_CLOEXEC);
@@ -110,7 +104,7 @@ Child::~Child() {
 }
 
 bool Child::Late() {
-  if (Now() < deadline) return false;
+  if (Clock::now() < deadline) return false;
   if (!r.timedOut && pid > 0) kill(pid, SIGKILL);
   r.timedOut = true;
   return true;

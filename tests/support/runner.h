@@ -4,6 +4,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -57,7 +58,8 @@ struct Child {
   bool held[3] = {};
   std::string input;
   size_t off = 0;
-  long deadline;
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point deadline;
 };
 
 Result Run(const Opts& o);
