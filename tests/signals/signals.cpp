@@ -25,18 +25,15 @@ run::Opts Start() {
                                 : run::Out::Pipe;
   // waiting: the source so far is compiled and traced, and tov waits for more;
   // compiling: a source longer than any wait, dead code traced but never stored
-  if (s == "waiting") {
-    o.input = "VAR i: INTEGER; BEGIN i := 1; WRITE i;\n";
-  } else if (s == "compiling") {
-    o.input = "VAR x: INTEGER; BEGIN ";
-    for (int i = 0; i < 200000; ++i)
-      o.input += "IF FALSE THEN x := x + 1 END;\n";
-  } else if (s == "stdout_blocked") {
-    o.input = "VAR i: INTEGER; BEGIN WHILE TRUE DO WRITE i; i := i + 1 END END.";
-  } else {
-    o.input =
-        "VAR i: INTEGER; BEGIN WHILE TRUE DO i := i + 1; IF i > 1000 THEN i := 0 END END END.";
-  }
+  std::string dead;
+  for (int i = 0; s == "compiling" && i < 200000; ++i)
+    dead += "IF FALSE THEN x := x + 1 END;\n";
+  o.input = s == "waiting"     ? "VAR i: INTEGER; BEGIN i := 1; WRITE i;\n"
+            : s == "compiling" ? "VAR x: INTEGER; BEGIN " + dead
+            : s == "stdout_blocked"
+                ? "VAR i: INTEGER; BEGIN WHILE TRUE DO WRITE i; i := i + 1 END END."
+                : "VAR i: INTEGER; BEGIN WHILE TRUE DO i := i + 1; IF i > 1000 "
+                  "THEN i := 0 END END END.";
   return o;
 }
 
