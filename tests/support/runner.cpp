@@ -160,8 +160,6 @@ void Child::AwaitSleep() {
   }
 }
 
-void Child::Kill(int sig) { kill(pid, sig); }
-
 Result Child::Finish() {
   held[1] = held[2] = false;
   Pump();
@@ -181,13 +179,8 @@ std::string Show(const std::string& s, size_t max) {
   std::string t;
   for (unsigned char c : s.substr(0, max)) {
     char e[8];
-    snprintf(e, sizeof e,
-             c == '\r'               ? "\\r"
-             : c == '\n'             ? "\\n"
-             : c < 0x20 || c >= 0x7f ? "\\x%02X"
-                                     : "%c",
-             c);
-    t += e;
+    snprintf(e, sizeof e, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02X", c);
+    t += c == '\r' ? "\\r" : c == '\n' ? "\\n" : e;
   }
   return s.size() > max ? t + "..." : t;
 }

@@ -2,6 +2,7 @@
 // descriptor, the three results captured, a time limit, and hooks for signal
 // tests (hold a stream unread, wait until tov sleeps, send a signal).
 #pragma once
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -45,7 +46,7 @@ struct Child {
   void Hold(int k) { held[k] = true; }  // 1 or 2: leave that stream unread until Finish
   void ReadSome(int k, size_t n);
   void AwaitSleep();  // until tov sleeps, in a read or a write
-  void Kill(int sig);
+  void Kill(int sig) { kill(pid, sig); }
   Result Finish();  // pumps to the end and reaps
 
   Result r;
