@@ -1,20 +1,17 @@
 // Hostile surroundings that no case file can describe: standard input that
 // cannot be read, files that exist but cannot be opened, and standard output
-// or error that cannot be written.
-// Every run ends with status 9 and its one line last on standard error, after
-// nothing but trace; every line ends with CR LF.
+// or error that cannot be written. Every run ends with status 9 and its one
+// line last on standard error, after nothing but trace.
 //
-//   hostile TOV CASE
-#include <sys/socket.h>
+//   hostile TOV
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 
 #include "runner.h"
 
@@ -25,128 +22,64 @@ using run::Out;
 
 bool failed = false;
 
-// Status 9, the line last on standard error (none when empty), trace before it.
-void Expect(const std::string& what, const run::Result& r, const std::string& line) {
-  std::string why, err = r.err;
-  if (!err.ends_with(line.empty() ? "" : line + "\r\n")) why = "the last line is not " + line;
-  if (why.empty()) err.resize(err.size() - (line.empty() ? 0 : line.size() + 2));
-  for (size_t b = 0, e; why.empty() && b < err.size(); b = e + 1) {
-    e = err.find('\n', b);
-    if (e == err.npos || e == b || err[e - 1] != '\r') why = "a line without CR LF";
-    if (why.empty() && err.compare(b, 9, "Gen.Dbg: ") != 0 && err.compare(b, 10, "Comp.Dbg: ") != 0)
-      why = "not trace: " + run::Show(err.substr(b, e - b));
+// `line`, with its line end, is the one line besides trace on standard error
+// and the last; the status is 9.
+void Expect(const run::Opts& o, const std::string& line) {
+  const run::Result r = run::Run(o);
+  std::string rest;
+  for (size_t b = 0, e; b < r.err.size(); b = e + 1) {
+    e = r.err.find('\n', b);
+    const std::string l = r.err.substr(b, e - b + 1);
+    if (!l.starts_with("Gen.Dbg: ") && !l.starts_with("Comp.Dbg: ")) rest += l;
   }
-  if (r.status != 9) why = "status " + std::to_string(r.status);
-  if (why.empty()) return;
-  printf("%s: %s\n  stderr ends: %s\n", what.c_str(), why.c_str(),
+  if (r.status == 9 && rest == line && r.err.ends_with(line)) return;
+  printf("%s, stdin %d, stdout %d, stderr %d: status %d\n  stderr ends: %s\n",
+         o.args.back().c_str(), int(o.in), int(o.out), int(o.err), r.status,
          run::Show(r.err.substr(r.err.size() - std::min<size_t>(r.err.size(), 200))).c_str());
   failed = true;
-}
-
-// A scratch directory, removed at the end.
-struct Scratch {
-  std::string dir;
-  Scratch() {
-    char t[] = "/tmp/tov-hostile.XXXXXX";
-    if (mkdtemp(t) == nullptr) exit(2);
-    dir = t;
-    chmod(t, 0755);
-  }
-  ~Scratch() {
-    if (system(("chmod -R u+rwx " + dir + " && rm -rf " + dir).c_str()) != 0) exit(2);
-  }
-  void Put(const std::string& name, const std::string& text) const {
-    FILE* f = fopen((dir + "/" + name).c_str(), "wb");
-    if (f == nullptr || fwrite(text.data(), 1, text.size(), f) != text.size() || fclose(f) != 0)
-      exit(2);
-  }
-};
-
-// Standard input that is a directory, closed, open for writing only, the
-// write end of a pipe or a listening socket: a read error at once, not an
-// empty program, whether named as "-" or not.
-void Stdin() {
-  Scratch tmp;
-  run::Opts o;
-  o.seconds = 10;
-  o.input = tmp.dir;
-  for (In in : {In::File, In::Closed, In::WriteOnly, In::WriteEnd, In::Listening}) {
-    o.in = in;
-    for (const char* arg : {"-x", "-"}) {
-      o.args = {arg};
-      Expect("standard input kind " + std::to_string(int(in)) + ", " + arg, run::Run(o),
-             "Scnr (0,0): Read error.");
-    }
-  }
-}
-
-// Files that exist but cannot be read. Permission bits do not stop root, so
-// tov runs as an unprivileged user here.
-void Files() {
-  Scratch tmp;
-  tmp.Put("locked.tov", "BEGIN WRITE 1 END.");
-  chmod((tmp.dir + "/locked.tov").c_str(), 0);
-  mkdir((tmp.dir + "/shut").c_str(), 0755);
-  tmp.Put("shut/inside.tov", "BEGIN WRITE 1 END.");
-  chmod((tmp.dir + "/shut").c_str(), 0);
-  sockaddr_un a{AF_UNIX, {}};
-  snprintf(a.sun_path, sizeof a.sun_path, "%s/socket.tov", tmp.dir.c_str());
-  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) exit(2);
-  close(s);
-  run::Opts o;
-  o.cwd = tmp.dir;
-  o.nobody = true;
-  for (const char* name : {"locked.tov", "shut/inside.tov", "socket.tov"}) {
-    o.args = {"-x", name};
-    Expect(name, run::Run(o), std::string("tov: Cannot open file: '") + name + "'");
-  }
-}
-
-// Standard output /dev/full, a pipe nobody reads or closed: the write error,
-// whether it shows at the switch to the execution trace or at the final
-// flush; a program that writes for ever stops at its first line. Standard
-// error that cannot be written: no line is possible, but status 9.
-void Outputs() {
-  Scratch tmp;
-  tmp.Put("p.tov", "BEGIN WRITE 1 END.");
-  tmp.Put("loop.tov", "VAR i: INTEGER; BEGIN WHILE TRUE DO WRITE i; i := i + 1 END END.");
-  run::Opts o;
-  o.cwd = tmp.dir;
-  for (Out out : {Out::Full, Out::Broken, Out::Closed}) {
-    o.out = out;
-    for (std::vector<std::string> args :
-         {std::vector<std::string>{"-x", "p.tov"}, {"p.tov"}, {"-x", "loop.tov"}}) {
-      o.args = args;
-      Expect("standard output kind " + std::to_string(int(out)) + ", " + args.back(), run::Run(o),
-             "tov: Write error.");
-    }
-  }
-  o.out = Out::Pipe;
-  o.args = {"p.tov"};
-  for (Out err : {Out::Full, Out::Closed}) {
-    o.err = err;
-    Expect("standard error kind " + std::to_string(int(err)), run::Run(o), "");
-  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: hostile TOV CASE\n");
+  if (argc != 2) {
+    fprintf(stderr, "usage: hostile TOV\n");
     return 2;
   }
   run::tov = argv[1];
-  const struct {
-    const char* name;
-    void (*run)();
-  } cases[] = {{"stdin", Stdin}, {"files", Files}, {"outputs", Outputs}};
-  for (const auto& c : cases) {
-    if (strcmp(c.name, argv[2]) != 0) continue;
-    c.run();
-    return failed ? 1 : 0;
-  }
-  fprintf(stderr, "hostile: no case %s\n", argv[2]);
-  return 2;
+
+  // Standard input closed, the write end of a pipe or a listening socket: a
+  // read error at once, not an empty program and not a wait for ever.
+  for (In in : {In::Closed, In::WriteEnd, In::Listening})
+    for (const char* arg : {"-x", "-"})
+      Expect({.args = {arg}, .in = in, .seconds = 10}, "Scnr (0,0): Read error.\r\n");
+
+  // Files that exist but cannot be read. Permission bits do not stop root, so
+  // tov runs as an unprivileged user here.
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tov-hostile-" + std::to_string(getpid()));
+  fs::create_directories(dir / "shut");
+  chmod(dir.c_str(), 0755);
+  std::ofstream(dir / "locked.tov") << "BEGIN WRITE 1 END.";
+  std::ofstream(dir / "shut/inside.tov") << "BEGIN WRITE 1 END.";
+  chmod((dir / "locked.tov").c_str(), 0);
+  chmod((dir / "shut").c_str(), 0);
+  mknod((dir / "socket.tov").c_str(), S_IFSOCK | 0644, 0);
+  for (const char* name : {"locked.tov", "shut/inside.tov", "socket.tov"})
+    Expect({.args = {"-x", name}, .cwd = dir, .nobody = true},
+           std::string("tov: Cannot open file: '") + name + "'\r\n");
+  chmod((dir / "shut").c_str(), 0755);
+  fs::remove_all(dir);
+
+  // Standard output /dev/full or a pipe nobody reads: the write error, whether
+  // it shows at the switch to the execution trace or at the final flush; a
+  // program that writes for ever stops at its first line. Standard error that
+  // cannot be written: no line is possible, but status 9.
+  const char* const once = "BEGIN WRITE 1 END.";
+  const char* const loop = "VAR i: INTEGER; BEGIN WHILE TRUE DO WRITE i; i := i + 1 END END.";
+  for (Out out : {Out::Full, Out::Broken})
+    for (auto [arg, src] : {std::pair{"-x", once}, {"-", once}, {"-x", loop}})
+      Expect({.args = {arg}, .in = In::Bytes, .input = src, .out = out}, "tov: Write error.\r\n");
+  Expect({.args = {"-"}, .in = In::Bytes, .input = once, .err = Out::Full}, "");
+  return failed ? 1 : 0;
 }

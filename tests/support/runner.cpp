@@ -10,12 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace run {
 
@@ -23,67 +21,48 @@ std::string tov;
 
 namespace {
 
-long Now() {
-  using namespace std::chrono;
-  return long(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 int Open(const char* path, int flags) { return open(path, flags | O_CLOEXEC); }
 
 // A socket that listens and is never connected to: reading it never succeeds.
 int Listening() {
   const sockaddr_un a{AF_UNIX, {}};  // an abstract name of the system's choosing
   const int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0 || bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof(sa_family_t)) != 0 ||
-      listen(s, 1) != 0)
-    return -1;
+  bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof(sa_family_t));
+  listen(s, 1);
   return s;
 }
 
 }  // namespace
 
-Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L) {
+Child::Child(const Opts& o)
+    : input(o.input), deadline(Clock::now() + std::chrono::seconds(o.seconds)) {
   signal(SIGPIPE, SIG_IGN);  // a reader that goes away is a result, not our end
   int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
   if (o.in == In::Bytes || o.in == In::Open || o.in == In::WriteEnd) pipe2(in, O_CLOEXEC);
   if (o.out == Out::Pipe || o.out == Out::Broken) pipe2(out, O_CLOEXEC);
   if (o.err == Out::Pipe) pipe2(err, O_CLOEXEC);
-  int want[3] = {-1, -1, -1};
-  switch (o.in) {
-    case In::Null: want[0] = Open("/dev/null", O_RDONLY); break;
-    case In::Bytes:
-    case In::Open: want[0] = in[0]; break;
-    case In::File: want[0] = Open(o.input.c_str(), O_RDONLY); break;
-    case In::Closed: break;
-    case In::WriteEnd: want[0] = in[1]; break;
-    case In::WriteOnly: want[0] = Open("/dev/null", O_WRONLY); break;
-    case In::Listening: want[0] = Listening(); break;
-  }
+  int want[3] = {o.in == In::Null        ? Open("/dev/null", O_RDONLY)
+                 : o.in == In::WriteEnd  ? in[1]
+                 : o.in == In::Listening ? Listening()
+                                         : in[0]};
   for (int k = 1; k <= 2; ++k) {
-    switch (k == 1 ? o.out : o.err) {
-      case Out::Pipe:
-      case Out::Broken: want[k] = k == 1 ? out[1] : err[1]; break;
-      case Out::Merged: want[k] = fcntl(want[1], F_DUPFD_CLOEXEC, 3); break;
-      case Out::Null: want[k] = Open("/dev/null", O_WRONLY); break;
-      case Out::Full: want[k] = Open("/dev/full", O_WRONLY); break;
-      case Out::Closed: break;
-    }
+    const Out x = k == 1 ? o.out : o.err;
+    want[k] = x == Out::Merged ? fcntl(want[1], F_DUPFD_CLOEXEC, 3)
+              : x == Out::Null ? Open("/dev/null", O_WRONLY)
+              : x == Out::Full ? Open("/dev/full", O_WRONLY)
+                               : (k == 1 ? out : err)[1];
   }
   if (o.out == Out::Broken) close(out[0]);           // nobody reads: every write fails
   std::string exe = std::filesystem::absolute(tov);  // found from any working directory
+  std::vector<std::string> args = o.args;
   pid = fork();
   if (pid == 0) {
     // Out of the way of 0 to 2 first, so that one dup2 never overwrites
     // another; tov gets the three and nothing more.
     for (int& w : want)
       w = w >= 0 ? fcntl(w, F_DUPFD_CLOEXEC, 10) : -1;
-    for (int k = 0; k < 3; ++k) {
-      if (want[k] >= 0) {
-        dup2(want[k], k);
-      } else {
-        close(k);
-      }
-    }
+    for (int k = 0; k < 3; ++k)
+      want[k] >= 0 ? dup2(want[k], k) : close(k);
     // tov's own choices are tested, not what the test runner left us
     for (int s = 1; s < NSIG; ++s)
       signal(s, SIG_DFL);
@@ -95,26 +74,23 @@ Child::Child(Opts opts) : o(std::move(opts)), deadline(Now() + o.seconds * 1000L
         (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
       _exit(126);
     std::vector<char*> av{exe.data()};
-    for (std::string& a : o.args)
+    for (std::string& a : args)
       av.push_back(a.data());
     av.push_back(nullptr);
     execv(exe.c_str(), av.data());
     _exit(127);
   }
-  for (int k = 0; k < 3; ++k) {
-    if (want[k] >= 0) close(want[k]);
-  }
-  if (o.in == In::WriteEnd) heldOpen = in[0];  // so that tov's stdin never ends
-  // Open: the input is there before tov looks (it must fit the pipe), the
-  // pipe stays open and unwritten after it.
-  if (o.in == In::Open && write(in[1], o.input.data(), o.input.size()) != ssize_t(o.input.size()))
+  for (int w : want)
+    if (w >= 0) close(w);
+  // Open: the input is there before tov looks (it must fit the pipe), and
+  // the pipe stays open and unwritten after it.
+  if (o.in == In::Open && write(in[1], input.data(), input.size()) != ssize_t(input.size()))
     abort();
-  if (o.in == In::Open) heldOpen = in[1];
+  heldOpen = o.in == In::Open ? in[1] : o.in == In::WriteEnd ? in[0] : -1;
   fd[0] = o.in == In::Bytes ? in[1] : -1;
   if (fd[0] >= 0) fcntl(fd[0], F_SETFL, O_NONBLOCK);
   fd[1] = o.out == Out::Pipe ? out[0] : -1;
   fd[2] = err[0];
-  chunk = o.input;
 }
 
 Child::~Child() {
@@ -128,7 +104,7 @@ Child::~Child() {
 }
 
 bool Child::Late() {
-  if (Now() < deadline) return false;
+  if (Clock::now() < deadline) return false;
   if (!r.timedOut && pid > 0) kill(pid, SIGKILL);
   r.timedOut = true;
   return true;
@@ -139,46 +115,27 @@ void Child::Pump(const std::function<bool()>& done) {
   while (!(done && done()) && !Late()) {
     pollfd p[3];
     int n = 0;
-    if (fd[0] >= 0) p[n++] = {fd[0], POLLOUT, 0};
-    for (int k = 1; k <= 2; ++k)
-      if (fd[k] >= 0 && !held[k]) p[n++] = {fd[k], POLLIN, 0};
+    for (int k = 0; k < 3; ++k)
+      if (fd[k] >= 0 && !held[k]) p[n++] = {fd[k], short(k == 0 ? POLLOUT : POLLIN), 0};
     if (n == 0) return;
     if (poll(p, nfds_t(n), 50) <= 0) continue;
     for (int i = 0; i < n; ++i) {
       if (p[i].revents == 0) continue;
-      if (p[i].fd == fd[0]) {
-        if (off == chunk.size()) {
-          chunk.clear();
-          off = 0;
-          if (!o.feed || !o.feed(chunk)) {
-            close(fd[0]);  // end of input
-            fd[0] = -1;
-            continue;
-          }
-        }
-        const ssize_t w = write(fd[0], chunk.data() + off, chunk.size() - off);
-        if (w > 0) {
-          off += size_t(w);
-        } else if (errno != EAGAIN && errno != EINTR) {
-          close(fd[0]);  // tov stopped reading: the rest is never needed
-          fd[0] = -1;
-        }
-        continue;
-      }
-      const int k = p[i].fd == fd[1] ? 1 : 2;
-      const ssize_t got = read(fd[k], buf, sizeof buf);
+      const int k = p[i].fd == fd[0] ? 0 : p[i].fd == fd[1] ? 1 : 2;
       std::string& to = k == 1 ? r.out : r.err;
-      if (got > 0 && to.size() < (64u << 20)) {
-        to.append(buf, size_t(got));
-      } else if (got == 0 || (got < 0 && errno != EINTR)) {
+      const ssize_t got = k == 0 ? write(fd[0], input.data() + off, input.size() - off)
+                                 : read(fd[k], buf, sizeof buf);
+      if (got > 0 && k == 0) off += size_t(got);
+      if (got > 0 && k > 0 && to.size() < (64u << 20)) to.append(buf, size_t(got));
+      // the end of input, of an output, or tov stopped reading
+      if ((k == 0 ? off == input.size() : got == 0) ||
+          (got < 0 && errno != EAGAIN && errno != EINTR)) {
         close(fd[k]);
         fd[k] = -1;
       }
     }
   }
 }
-
-void Child::Hold(int k, bool h) { held[k] = h; }
 
 void Child::ReadSome(int k, size_t n) {
   std::string buf(n, '\0');
@@ -195,15 +152,13 @@ void Child::AwaitSleep() {
   usleep(50 * 1000);
   while (!Late()) {
     std::ifstream st("/proc/" + std::to_string(pid) + "/stat");
-    const std::string s{std::istreambuf_iterator<char>(st), {}};
+    std::string s;
+    std::getline(st, s);
     const size_t rp = s.rfind(')');
-    const char state = rp != std::string::npos && rp + 2 < s.size() ? s[rp + 2] : 'Z';
-    if (state == 'S' || state == 'Z') return;
+    if (rp == s.npos || rp + 2 >= s.size() || s[rp + 2] == 'S' || s[rp + 2] == 'Z') return;
     usleep(2000);
   }
 }
-
-void Child::Kill(int sig) { kill(pid, sig); }
 
 Result Child::Finish() {
   held[1] = held[2] = false;
@@ -224,13 +179,8 @@ std::string Show(const std::string& s, size_t max) {
   std::string t;
   for (unsigned char c : s.substr(0, max)) {
     char e[8];
-    snprintf(e, sizeof e,
-             c == '\r'               ? "\\r"
-             : c == '\n'             ? "\\n"
-             : c < 0x20 || c >= 0x7f ? "\\x%02X"
-                                     : "%c",
-             c);
-    t += e;
+    snprintf(e, sizeof e, c >= 0x20 && c < 0x7f ? "%c" : "\\x%02X", c);
+    t += c == '\r' ? "\\r" : c == '\n' ? "\\n" : e;
   }
   return s.size() > max ? t + "..." : t;
 }

@@ -1,31 +1,32 @@
-// The one way tests start tov: arguments, standard input as bytes, a file or
-// an odd descriptor, the three results captured, a time limit, and hooks for
-// signal tests (hold a stream unread, wait until tov sleeps, send a signal).
+// The one way tests start tov: arguments, standard input as bytes or an odd
+// descriptor, the three results captured, a time limit, and hooks for signal
+// tests (hold a stream unread, wait until tov sleeps, send a signal).
 #pragma once
+#include <signal.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace run {
 
-enum class In { Null, Bytes, Open, File, Closed, WriteEnd, WriteOnly, Listening };
-enum class Out { Pipe, Merged, Null, Full, Broken, Closed };
+// Standard input. Null: empty; Bytes: `input`, then its end; Open: `input`,
+// and the pipe stays open until tov has ended; Closed: no descriptor 0;
+// WriteEnd: the write end of a pipe; Listening: a listening socket nobody
+// connects to.
+enum class In { Null, Bytes, Open, Closed, WriteEnd, Listening };
+// Standard output or error. Merged: stderr into stdout's pipe; Broken: a
+// pipe nobody reads.
+enum class Out { Pipe, Merged, Null, Full, Broken };
 
 struct Opts {
-  std::vector<std::string> args;
-  // Null: empty; Bytes: `input`, then end of input; Open: `input` (at most
-  // 64 KiB), and the pipe stays open until tov has ended; File: the file
-  // named by `input`; WriteEnd: the write end of a pipe; WriteOnly:
-  // /dev/null opened for writing; Listening: a listening socket nobody
-  // connects to. Out: Merged is stderr into stdout's pipe; Broken is a pipe
-  // nobody reads.
+  std::vector<std::string> args{};
   In in = In::Null;
-  std::string input;
-  std::function<bool(std::string& chunk)> feed;  // Bytes: more input after `input`
+  std::string input{};
   Out out = Out::Pipe, err = Out::Pipe;
-  std::string cwd;
+  std::string cwd{};
   bool nobody = false;  // as an unprivileged user, so that file permissions count
   int seconds = 60;     // then tov is killed and the run counts as timed out
 };
@@ -38,38 +39,33 @@ struct Result {
 
 // A running tov. Pump and the waits fail the run (timedOut) at the deadline.
 struct Child {
-  explicit Child(Opts opts);
+  explicit Child(const Opts& o);
   ~Child();
   // Moves bytes until done() holds or every stream has ended.
   void Pump(const std::function<bool()>& done = nullptr);
-  void Hold(int fd, bool held);  // 1 or 2: leave that stream unread
-  void ReadSome(int fd, size_t n);
-  // Waits until tov sleeps, in a read or a write.
-  void AwaitSleep();
-  void Kill(int sig);
+  void Hold(int k) { held[k] = true; }  // 1 or 2: leave that stream unread until Finish
+  void ReadSome(int k, size_t n);
+  void AwaitSleep();  // until tov sleeps, in a read or a write
+  void Kill(int sig) { kill(pid, sig); }
   Result Finish();  // pumps to the end and reaps
 
   Result r;
-  pid_t pid = -1;
 
  private:
   bool Late();
-  Opts o;
+  pid_t pid = -1;
   int fd[3] = {-1, -1, -1};  // our ends: stdin feed, stdout, stderr
-  int heldOpen = -1;
+  int heldOpen = -1;         // kept open for tov's sake, never used
   bool held[3] = {};
-  std::string chunk;
+  std::string input;
   size_t off = 0;
-  long deadline;
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point deadline;
 };
 
 Result Run(const Opts& o);
 inline Result Run(std::vector<std::string> args, std::string input = "") {
-  Opts o;
-  o.args = std::move(args);
-  o.in = In::Bytes;
-  o.input = std::move(input);
-  return Run(o);
+  return Run({.args = std::move(args), .in = In::Bytes, .input = std::move(input)});
 }
 
 // Bytes as a report shows them: CR, LF and other control bytes escaped.

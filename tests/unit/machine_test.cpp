@@ -22,10 +22,7 @@ using Bytes = std::vector<uint8_t>;
 Bytes C(uint8_t f, uint32_t x) {
   return {f, uint8_t(x), uint8_t(x >> 8), uint8_t(x >> 16), uint8_t(x >> 24)};
 }
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+Bytes operator+(Bytes a, const Bytes& b) { return a.insert(a.end(), b.begin(), b.end()), a; }
 const Bytes hlt{0}, wrt{4, 0}, add{4, 3}, lss{4, 11}, opNot{4, 15}, opOr{4, 16}, opAnd{4, 17};
 Bytes Val(int32_t v) { return C(1, uint32_t(v)); }
 
@@ -36,7 +33,6 @@ struct Case {
   int status;
   std::string tail;  // the end of the output; empty: no output at all
 };
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 const std::string kHeader = "Comp.Dbg:   pc  cond  ac       top-1         top\r\n";
 
@@ -88,11 +84,9 @@ void ListOrRun(const Case& c) {
 
 TEST_P(Machine, Ends) {
   const Case& c = GetParam();
-  if (c.tail.empty()) {
-    EXPECT_EXIT(ListOrRun(c), testing::ExitedWithCode(c.status), testing::Eq(""));
-  } else {
-    EXPECT_EXIT(ListOrRun(c), testing::ExitedWithCode(c.status), testing::EndsWith(c.tail));
-  }
+  EXPECT_EXIT(ListOrRun(c), testing::ExitedWithCode(c.status),
+              c.tail.empty() ? testing::Matcher<const std::string&>(testing::IsEmpty())
+                             : testing::EndsWith(c.tail));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, Machine, testing::ValuesIn(kCases),
