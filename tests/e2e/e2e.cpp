@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -74,24 +75,16 @@ bool IsTrace(const std::string& l) {
   return l.starts_with("Gen.Dbg: ") || l.starts_with("Comp.Dbg: ");
 }
 
-void Differ(const std::string& kind, const Lines& want, const Lines& got) {
-  size_t i = 0;
-  while (i < want.size() && i < got.size() && want[i] == got[i])
-    ++i;
-  Fail(kind + " differs at line " + std::to_string(i + 1) +
-       "\n  expected: " + (i < want.size() ? run::Show(want[i]) : "(end)") +
-       "\n  got:      " + (i < got.size() ? run::Show(got[i]) : "(end)"));
-}
-
-void Same(const std::string& kind, const Lines& want, const Lines& got) {
-  if (want != got) Differ(kind, want, got);
-}
-
-// want must be a run of consecutive lines of got.
-void Within(const std::string& kind, const Lines& want, const Lines& got) {
-  if (std::search(got.begin(), got.end(), want.begin(), want.end()) != got.end()) return;
-  Differ(kind, want,
-         Lines(std::find(got.begin(), got.end(), want.empty() ? "" : want[0]), got.end()));
+// want must equal got or, for a part, be a run of consecutive lines of it.
+void Match(const std::string& kind, const Lines& want, const Lines& got, bool part = false) {
+  if (part ? std::search(got.begin(), got.end(), want.begin(), want.end()) != got.end()
+           : want == got)
+    return;
+  const auto from = part ? std::find(got.begin(), got.end(), want.empty() ? "" : want[0]) : got.begin();
+  const auto [w, g] = std::mismatch(want.begin(), want.end(), from, got.end());
+  Fail(kind + " differs at line " + std::to_string(w - want.begin() + 1) +
+       "\n  expected: " + (w != want.end() ? run::Show(*w) : "(end)") +
+       "\n  got:      " + (g != got.end() ? run::Show(*g) : "(end)"));
 }
 
 Lines ProgramOutput(const Lines& out) {
@@ -120,27 +113,24 @@ struct Case {
 // {N*TEXT} is TEXT N times, with each @ in it the count from 1; then \xHH,
 // \n, \r, \t and \\ are those bytes.
 std::string Expand(const std::string& s) {
+  static const std::regex rep(R"(\{(\d+)\*([^}]*)\})");
   std::string r, b;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const size_t star = s.find_first_not_of("0123456789", i + 1), end = s.find('}', i);
-    if (s[i] != '{' || star == i + 1 || star >= s.size() || s[star] != '*' || end < star) {
-      r += s[i];
-      continue;
-    }
-    for (int k = 1; k <= std::stoi(s.substr(i + 1)); ++k)
-      for (char c : s.substr(star + 1, end - star - 1))
+  std::sregex_iterator it(s.begin(), s.end(), rep), end;
+  size_t at = 0;
+  for (; it != end; at = it->position() + it->length(), ++it) {
+    r += s.substr(at, it->position() - at);
+    for (int k = 1; k <= std::stoi((*it)[1]); ++k)
+      for (char c : (*it)[2].str())
         r += c == '@' ? std::to_string(k) : std::string(1, c);
-    i = end;
   }
+  r += s.substr(at);
   for (size_t i = 0; i < r.size(); ++i) {
-    if (r[i] != '\\' || i + 1 == r.size()) {
+    if (r[i] != '\\' || i + 1 == r.size())
       b += r[i];
-    } else if (r[++i] == 'x') {
-      b += char(std::stoi(r.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
+    else if (r[++i] == 'x')
+      b += char(std::stoi(r.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else
       b += r[i] == 'n' ? '\n' : r[i] == 'r' ? '\r' : r[i] == 't' ? '\t' : r[i];
-    }
   }
   return b;
 }
@@ -208,17 +198,13 @@ void Check(const Case& c, const run::Result& r) {
   const bool ran =
       std::any_of(err.begin(), err.end(), [](auto& l) { return l.starts_with("Comp.Dbg"); });
   if (!c.error.empty() && !ran && !out.empty()) Fail("a failed run listed: " + out[0]);
+  const Lines prog = ProgramOutput(out), list(out.begin(), out.end() - prog.size());
   for (const auto& [kind, want] : c.expect) {
-    if (kind == "out")
-      Same("program output", want, ProgramOutput(out));
-    else if (kind == "list")
-      Within("listing", want, Lines(out.begin(), out.end() - ProgramOutput(out).size()));
-    else if (kind == "trace")
-      Within("stderr", want, err);
-    else if (kind == "stdout")
-      Same("stdout", want, out);
-    else if (kind == "stderr")
-      Same("stderr", want, err);
+    const bool part = kind == "list" || kind == "trace";
+    if (kind == "out" || kind == "list" || kind == "stdout")
+      Match(kind, want, kind == "out" ? prog : kind == "list" ? list : out, part);
+    else if (kind == "trace" || kind == "stderr")
+      Match(kind, want, err, part);
     else
       Fail("unknown section " + kind);
   }
@@ -271,6 +257,8 @@ int Update(const std::string& file) {
 // "<!-- error lines are cases -->" before a table says the last cell of each
 // row is the error line of some case.
 int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
+  static const std::regex check(
+      R"(<!-- (program (\S+)|error lines are cases|(stdout|stderr|output)( part)? of: tov (.+)) -->)");
   Lines errors;
   for (const std::string& f : caseFiles)
     for (const Case& c : Parse(ReadFile(f)))
@@ -278,22 +266,15 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
   const Lines lines = Split(ReadFile(md));
   int checks = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
-    const size_t open = lines[i].find("<!-- "), close = lines[i].rfind(" -->");
-    if (open == std::string::npos) continue;
+    std::smatch m;
     what = md + ":" + std::to_string(i + 1);
-    Lines w = Split(lines[i].substr(open + 5, close - open - 5), ' ');
-    const bool part = w.size() > 1 && w[1] == "part";
-    if (part) w.erase(w.begin() + 1);
-    const std::string kind = w[0];
-    const bool run = w.size() > 3 && w[1] == "of:" && w[2] == "tov" &&
-                     (kind == "stdout" || kind == "stderr" || kind == "output");
-    const bool table = w == Lines{"error", "lines", "are", "cases"};
-    if (close == std::string::npos || !(kind == "program" || table || run)) {
+    if (lines[i].find("<!-- ") == std::string::npos) continue;
+    if (!std::regex_search(lines[i], m, check)) {
       Fail("not a check: " + lines[i]);  // a mistyped check would check nothing
       continue;
     }
     ++checks;
-    if (table) {
+    if (m[1] == "error lines are cases") {
       while (++i < lines.size() && !lines[i].starts_with("|")) {
       }
       for (i += 2; i < lines.size() && lines[i].starts_with("|"); ++i) {
@@ -314,17 +295,13 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
       block.push_back(lines[k].substr(std::min(indent, lines[k].size())));
       text += block.back() + "\n";
     }
-    if (kind == "program") {
-      WriteFile(scratch / w[1], text);
+    if (m[2].matched) {
+      WriteFile(scratch / m[2].str(), text);
       continue;
     }
-    const run::Result r = Run(Lines(w.begin() + 3, w.end()));
-    const Lines got =
-        kind == "stderr" ? OutputLines(r.err, "stderr") : OutputLines(r.out, "stdout");
-    if (part)
-      Within("block", block, got);
-    else
-      Same("block", block, kind == "output" ? ProgramOutput(got) : got);
+    const run::Result r = Run(Split(m[5], ' '));
+    const Lines got = OutputLines(m[3] == "stderr" ? r.err : r.out, m[3]);
+    Match("block", block, m[3] == "output" ? ProgramOutput(got) : got, m[4].matched);
   }
   what = md;
   if (checks == 0) Fail("nothing to check");
@@ -334,32 +311,31 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
 // An example states its WRITE lines in its last comment, "(* Output: ...", as
 // words separated by blanks, and an expected error line after "Error: ".
 int Example(const fs::path& src) {
-  what = src.filename();
-  const std::string text = ReadFile(src);
-  const size_t at = text.rfind("(* Output:");
+  Case c;
+  c.name = src.stem();
+  c.src = ReadFile(src);
+  const size_t at = c.src.rfind("(* Output:");
+  what = c.name;
   if (at == std::string::npos) {
     Fail("no (* Output: comment");
     return 1;
   }
-  std::string stated = text.substr(at + 10, text.find("*)", at) - at - 10), error;
+  std::string stated = c.src.substr(at + 10, c.src.find("*)", at) - at - 10);
   if (size_t e = stated.find("Error: "); e != std::string::npos) {
-    error = stated.substr(e + 7, stated.find('\n', e) - e - 7);
+    c.error = stated.substr(e + 7, stated.find('\n', e) - e - 7);
+    c.status = 9;
     stated.erase(e);
   }
   Lines want, got;
   std::istringstream words(stated);
   for (std::string w; words >> w;)
     want.push_back(w);
-  fs::copy_file(src, scratch / what, fs::copy_options::overwrite_existing);
-  const run::Result r = Run({"-x", what});
-  const Lines err = OutputLines(r.err, "stderr");
+  c.src = std::regex_replace(c.src, std::regex(R"(\\)"), R"(\\)");  // RunCase expands escapes
+  const run::Result r = RunCase(c);
+  Check(c, r);
   for (const std::string& l : ProgramOutput(OutputLines(r.out, "stdout")))
     got.push_back(l.substr(0, l.find_last_not_of(' ') + 1));
-  Same("program output", want, got);
-  if (r.status != (error.empty() ? 0 : 9) ||
-      (!error.empty() && (err.empty() || err.back() != error)))
-    Fail("status " + std::to_string(r.status) + ", last stderr line " +
-         (err.empty() ? "" : err.back()));
+  Match("program output", want, got);
   return failures != 0;
 }
 
