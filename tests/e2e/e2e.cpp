@@ -275,9 +275,7 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
     }
     ++checks;
     if (m[1] == "error lines are cases") {
-      while (++i < lines.size() && !lines[i].starts_with("|")) {
-      }
-      for (i += 2; i < lines.size() && lines[i].starts_with("|"); ++i) {
+      for (i += 3; i < lines.size() && lines[i].starts_with("|"); ++i) {
         const std::string row = lines[i].substr(0, lines[i].rfind("`"));
         const std::string cell = row.substr(row.rfind("| `") + 3);
         if (std::find(errors.begin(), errors.end(), cell) == errors.end())
@@ -326,7 +324,7 @@ int Example(const fs::path& src) {
     c.status = 9;
     stated.erase(e);
   }
-  Lines want, got;
+  Lines want, got;  // WRITE pads a BOOLEAN to the width of FALSE
   std::istringstream words(stated);
   for (std::string w; words >> w;)
     want.push_back(w);
