@@ -1,6 +1,6 @@
 // Runs tov on case data and compares what it writes.
 //
-//   e2e TOV cases FILE [NAME]     the cases of a group file (all, or the one named)
+//   e2e TOV cases FILE NAME       the case of a group file so named
 //   e2e TOV update FILE           writes each case's whole output into a group of goldens
 //   e2e TOV docs FILE.md CASES... a document's output blocks and its tables of error lines
 //   e2e TOV example FILE.tov      an example against the output its last comment states
@@ -50,6 +50,16 @@ Lines Split(const std::string& s, char sep = '\n') {
   std::istringstream in(s);
   for (std::string l; std::getline(in, l, sep);)
     v.push_back(l);
+  return v;
+}
+
+// The pieces of s between the separators.
+Lines Cut(const std::string& s, const std::string& sep) {
+  Lines v;
+  size_t at = 0;
+  for (size_t e; (e = s.find(sep, at)) != std::string::npos; at = e + sep.size())
+    v.push_back(s.substr(at, e - at));
+  v.push_back(s.substr(at));
   return v;
 }
 
@@ -138,28 +148,21 @@ std::string Expand(const std::string& s) {
 // Group file: "=== NAME [noeol]", the source lines, then "--- KIND ..." sections.
 std::vector<Case> Parse(const std::string& text) {
   std::vector<Case> cases;
-  Lines* block = nullptr;  // the expected lines being read
-  bool source = false, expecting = false;
-  for (const std::string& l : Split(text)) {
-    if (l.starts_with("=== ")) {
-      Case& c = cases.emplace_back();
-      c.name = Split(l.substr(4), ' ')[0];
-      c.eol = !l.ends_with(" noeol");
-      source = true;
-      expecting = false;
-      block = nullptr;
-    } else if (cases.empty()) {
-      continue;  // the group's own comment
-    } else if (!l.starts_with("--- ")) {
-      if (source) cases.back().src += l + "\n";
-      if (block && !l.empty()) block->push_back(l);
-    } else {
-      Case& c = cases.back();
-      const size_t sp = l.find(' ', 4);
-      const std::string kind = l.substr(4, sp - 4), rest = sp == l.npos ? "" : l.substr(sp + 1);
-      source = false;
-      block = nullptr;
-      expecting = expecting || (kind != "args" && kind != "stdin");
+  const Lines chunks = Cut("\n" + text, "\n=== ");  // the first is the group's own comment
+  for (auto chunk = chunks.begin() + 1; chunk != chunks.end(); ++chunk) {
+    Case& c = cases.emplace_back();
+    const Lines parts = Cut(*chunk, "\n--- "), src = Cut(parts[0], "\n");
+    c.name = Split(src[0], ' ')[0];
+    c.eol = !src[0].ends_with(" noeol");
+    c.setup = "=== " + parts[0] + "\n";
+    for (auto l = src.begin() + 1; l != src.end(); ++l)
+      c.src += *l + "\n";
+    for (auto part = parts.begin() + 1; part != parts.end(); ++part) {
+      Lines block = Split(*part);
+      const std::string kind = block[0].substr(0, block[0].find(' '));
+      const std::string rest = block[0].substr(std::min(kind.size() + 1, block[0].size()));
+      if ((kind == "args" || kind == "stdin") && c.expect.empty() && !c.status)
+        c.setup += "--- " + *part + "\n";  // what the update keeps
       if (kind == "args") {
         c.args.clear();
         for (const std::string& a : Split(rest, ' '))
@@ -167,16 +170,14 @@ std::vector<Case> Parse(const std::string& text) {
       } else if (kind == "stdin") {
         c.srcToStdin = rest == "src";
         c.input = c.srcToStdin ? "" : rest + "\n";
-      } else if (kind == "status") {
-        c.status = std::stoi(rest);
-      } else if (kind == "error") {
-        c.error = rest;
-        c.status = 9;
+      } else if (kind == "status" || kind == "error") {
+        c.status = kind == "error" ? 9 : std::stoi(rest);
+        c.error = kind == "error" ? rest : "";
       } else {
-        block = &c.expect.emplace_back(kind, Lines()).second;
+        std::erase(block, "");
+        c.expect.emplace_back(kind, Lines(block.begin() + 1, block.end()));
       }
     }
-    if (!expecting) cases.back().setup += l + "\n";
   }
   return cases;
 }
@@ -220,17 +221,12 @@ run::Result RunCase(const Case& c) {
   return Run(args, c.srcToStdin ? src : c.input);
 }
 
-int Cases(const std::string& file, const std::string& only) {
-  int ran = 0;
-  for (const Case& c : Parse(ReadFile(file))) {
-    if (only.empty() || c.name == only) {
-      ++ran;
-      Check(c, RunCase(c));
-    }
-  }
+int OneCase(const std::string& file, const std::string& name) {
+  for (const Case& c : Parse(ReadFile(file)))
+    if (c.name == name) return Check(c, RunCase(c)), failures != 0;
   what = file;
-  if (ran == 0) Fail("no case " + only);  // a case that cannot run fails
-  return failures != 0;
+  Fail("no case " + name);  // a case that cannot run fails
+  return 1;
 }
 
 // Writes a group of goldens anew, each case with its whole output, after a
@@ -375,7 +371,7 @@ int main(int argc, char** argv) {
   scratch = mkdtemp(dir);
   const std::string mode = argv[2];
   int rc = 2;
-  if (mode == "cases") rc = Cases(argv[3], argc > 4 ? argv[4] : "");
+  if (mode == "cases" && argc > 4) rc = OneCase(argv[3], argv[4]);
   if (mode == "update") rc = Update(argv[3]);
   if (mode == "docs") rc = Docs(argv[3], Lines(argv + 4, argv + argc));
   if (mode == "example") rc = Example(fs::absolute(argv[3]));
