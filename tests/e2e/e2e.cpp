@@ -113,8 +113,7 @@ run::Result Run(Lines args, const std::string& input = "") {
 
 struct Case {
   std::string name, src, input, setup;  // setup: the case's text up to its first expectation
-  Lines args{"-x", "{src}"};
-  bool srcToStdin = false, eol = true;  // eol: the source ends with a line end
+  Lines args;  // with the source file's name for {src}
   int status = 0;
   std::string error;
   std::vector<std::pair<std::string, Lines>> expect;  // out, list, trace, stdout, stderr
@@ -153,7 +152,7 @@ std::vector<Case> Parse(const std::string& text) {
     Case& c = cases.emplace_back();
     const Lines parts = Cut(*chunk, "\n--- "), src = Cut(parts[0], "\n");
     c.name = Split(src[0], ' ')[0];
-    c.eol = !src[0].ends_with(" noeol");
+    c.args = {"-x", c.name + ".tov"};
     c.setup = "=== " + parts[0] + "\n";
     for (auto l = src.begin() + 1; l != src.end(); ++l)
       c.src += *l + "\n";
@@ -166,10 +165,9 @@ std::vector<Case> Parse(const std::string& text) {
       if (kind == "args") {
         c.args.clear();
         for (const std::string& a : Split(rest, ' '))
-          c.args.push_back(a == "''" ? "" : a);
+          c.args.push_back(a == "''" ? "" : a == "{src}" ? c.name + ".tov" : a);
       } else if (kind == "stdin") {
-        c.srcToStdin = rest == "src";
-        c.input = c.srcToStdin ? "" : rest + "\n";
+        c.input = rest + "\n";
       } else if (kind == "status" || kind == "error") {
         c.status = kind == "error" ? 9 : std::stoi(rest);
         c.error = kind == "error" ? rest : "";
@@ -178,6 +176,8 @@ std::vector<Case> Parse(const std::string& text) {
         c.expect.emplace_back(kind, Lines(block.begin() + 1, block.end()));
       }
     }
+    c.src = Expand(c.src).substr(0, Expand(c.src).size() - src[0].ends_with(" noeol"));
+    c.input = c.input == "src\n" ? c.src : c.input;
   }
   return cases;
 }
@@ -213,12 +213,8 @@ void Check(const Case& c, const run::Result& r) {
 
 run::Result RunCase(const Case& c) {
   what = c.name;
-  std::string src = Expand(c.src);
-  if (!c.eol) src.pop_back();
-  WriteFile(scratch / (c.name + ".tov"), src);
-  Lines args = c.args;
-  std::replace(args.begin(), args.end(), std::string("{src}"), c.name + ".tov");
-  return Run(args, c.srcToStdin ? src : c.input);
+  WriteFile(scratch / (c.name + ".tov"), c.src);
+  return Run(c.args, c.input);
 }
 
 int OneCase(const std::string& file, const std::string& name) {
@@ -307,6 +303,7 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
 int Example(const fs::path& src) {
   Case c;
   c.name = src.stem();
+  c.args = {"-x", c.name + ".tov"};
   c.src = ReadFile(src);
   const size_t at = c.src.rfind("(* Output:");
   what = c.name;
@@ -324,7 +321,6 @@ int Example(const fs::path& src) {
   std::istringstream words(stated);
   for (std::string w; words >> w;)
     want.push_back(w);
-  c.src = std::regex_replace(c.src, std::regex(R"(\\)"), R"(\\)");  // RunCase expands escapes
   const run::Result r = RunCase(c);
   Check(c, r);
   for (const std::string& l : ProgramOutput(OutputLines(r.out, "stdout")))
@@ -348,12 +344,11 @@ std::string Json(const std::string& s) {
 int Export(const Lines& files) {
   for (const std::string& f : files) {
     for (const Case& c : Parse(ReadFile(f))) {
-      const std::string src = Expand(c.src).substr(0, Expand(c.src).size() - !c.eol);
       printf("{\"name\":%s,\"args\":[", Json(fs::path(f).stem().string() + "/" + c.name).c_str());
       for (size_t i = 0; i < c.args.size(); ++i)
-        printf("%s%s", i ? "," : "", Json(c.args[i] == "{src}" ? c.name + ".tov" : c.args[i]).c_str());
-      printf("],\"stdin\":%s,", Json(c.srcToStdin ? src : c.input).c_str());
-      printf("\"file\":%s,\"src\":%s}\n", Json(c.name + ".tov").c_str(), Json(src).c_str());
+        printf("%s%s", i ? "," : "", Json(c.args[i]).c_str());
+      printf("],\"stdin\":%s,", Json(c.input).c_str());
+      printf("\"file\":%s,\"src\":%s}\n", Json(c.name + ".tov").c_str(), Json(c.src).c_str());
     }
   }
   return 0;
