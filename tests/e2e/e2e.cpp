@@ -36,9 +36,8 @@ void Fail(const std::string& msg) {
 }
 
 std::string ReadFile(const fs::path& p) {
-  std::ostringstream s;
-  s << std::ifstream(p, std::ios::binary).rdbuf();
-  return s.str();
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), {}};
 }
 
 void WriteFile(const fs::path& p, const std::string& data) {
@@ -77,13 +76,6 @@ Lines OutputLines(const std::string& s, const std::string& stream) {
   return v;
 }
 
-bool IsListing(const std::string& l) {
-  return l.size() > 5 && l.compare(4, 2, ": ") == 0 && isdigit(l[3]) &&
-         l.find_first_not_of(" 0123456789") == 4;
-}
-bool IsTrace(const std::string& l) {
-  return l.starts_with("Gen.Dbg: ") || l.starts_with("Comp.Dbg: ");
-}
 
 // want must equal got or, for a part, be a run of consecutive lines of it.
 void Match(const std::string& kind, const Lines& want, const Lines& got, bool part = false) {
@@ -97,8 +89,12 @@ void Match(const std::string& kind, const Lines& want, const Lines& got, bool pa
        "\n  got:      " + (g != got.end() ? run::Show(*g) : "(end)"));
 }
 
+// The lines after the listing, whose lines are "ADDR: COMMAND".
 Lines ProgramOutput(const Lines& out) {
-  return Lines(std::find_if_not(out.begin(), out.end(), IsListing), out.end());
+  return Lines(std::find_if_not(out.begin(), out.end(), [](const std::string& l) {
+    return l.size() > 5 && l.compare(4, 2, ": ") == 0 && isdigit(l[3]) &&
+           l.find_first_not_of(" 0123456789") == 4;
+  }), out.end());
 }
 
 run::Result Run(Lines args, const std::string& input = "") {
@@ -189,16 +185,15 @@ void Check(const Case& c, const run::Result& r) {
     Fail("status " + std::to_string(r.status) + ", expected " + std::to_string(c.status));
   // Besides the one error line, stderr holds only trace lines, and a run
   // that stops before executing lists nothing.
-  const bool traceOnly = c.status == 0 || !c.error.empty();
-  for (size_t i = 0; traceOnly && i + !c.error.empty() < err.size(); ++i)
-    if (!IsTrace(err[i]))
+  const bool failed = !c.error.empty();
+  for (size_t i = 0; (c.status == 0 || failed) && i + failed < err.size(); ++i)
+    if (!err[i].starts_with("Gen.Dbg: ") && !err[i].starts_with("Comp.Dbg: "))
       return Fail("stderr line " + std::to_string(i + 1) + " is no trace: " + err[i]);
-  if (!c.error.empty() && (err.empty() || err.back() != c.error))
-    Fail("error line " + (err.empty() ? "(none)" : run::Show(err.back())) + ", expected " +
-         c.error);
-  const bool ran =
-      std::any_of(err.begin(), err.end(), [](auto& l) { return l.starts_with("Comp.Dbg"); });
-  if (!c.error.empty() && !ran && !out.empty()) Fail("a failed run listed: " + out[0]);
+  if (failed && (err.empty() || err.back() != c.error))
+    Fail("error line " + (err.empty() ? "(none)" : run::Show(err.back())) + ", expected " + c.error);
+  if (failed && !out.empty() &&
+      std::none_of(err.begin(), err.end(), [](auto& l) { return l.starts_with("Comp.Dbg"); }))
+    Fail("a failed run listed: " + out[0]);
   const Lines prog = ProgramOutput(out), list(out.begin(), out.end() - prog.size());
   for (const auto& [kind, want] : c.expect) {
     const bool part = kind == "list" || kind == "trace";
