@@ -76,13 +76,13 @@ Lines OutputLines(const std::string& s, const std::string& stream) {
   return v;
 }
 
-
 // want must equal got or, for a part, be a run of consecutive lines of it.
 void Match(const std::string& kind, const Lines& want, const Lines& got, bool part = false) {
   if (part ? std::search(got.begin(), got.end(), want.begin(), want.end()) != got.end()
            : want == got)
     return;
-  const auto from = part ? std::find(got.begin(), got.end(), want.empty() ? "" : want[0]) : got.begin();
+  const auto from =
+      part ? std::find(got.begin(), got.end(), want.empty() ? "" : want[0]) : got.begin();
   const auto [w, g] = std::mismatch(want.begin(), want.end(), from, got.end());
   Fail(kind + " differs at line " + std::to_string(w - want.begin() + 1) +
        "\n  expected: " + (w != want.end() ? run::Show(*w) : "(end)") +
@@ -91,10 +91,11 @@ void Match(const std::string& kind, const Lines& want, const Lines& got, bool pa
 
 // The lines after the listing, whose lines are "ADDR: COMMAND".
 Lines ProgramOutput(const Lines& out) {
-  return Lines(std::find_if_not(out.begin(), out.end(), [](const std::string& l) {
+  const auto listing = [](const std::string& l) {
     return l.size() > 5 && l.compare(4, 2, ": ") == 0 && isdigit(l[3]) &&
            l.find_first_not_of(" 0123456789") == 4;
-  }), out.end());
+  };
+  return Lines(std::find_if_not(out.begin(), out.end(), listing), out.end());
 }
 
 run::Result Run(Lines args, const std::string& input = "") {
@@ -109,7 +110,7 @@ run::Result Run(Lines args, const std::string& input = "") {
 
 struct Case {
   std::string name, src, input, setup;  // setup: the case's text up to its first expectation
-  Lines args;  // with the source file's name for {src}
+  Lines args;                           // with the source file's name for {src}
   int status = 0;
   std::string error;
   std::vector<std::pair<std::string, Lines>> expect;  // out, list, trace, stdout, stderr
@@ -190,7 +191,8 @@ void Check(const Case& c, const run::Result& r) {
     if (!err[i].starts_with("Gen.Dbg: ") && !err[i].starts_with("Comp.Dbg: "))
       return Fail("stderr line " + std::to_string(i + 1) + " is no trace: " + err[i]);
   if (failed && (err.empty() || err.back() != c.error))
-    Fail("error line " + (err.empty() ? "(none)" : run::Show(err.back())) + ", expected " + c.error);
+    Fail("error line " + (err.empty() ? "(none)" : run::Show(err.back())) + ", expected " +
+         c.error);
   if (failed && !out.empty() &&
       std::none_of(err.begin(), err.end(), [](auto& l) { return l.starts_with("Comp.Dbg"); }))
     Fail("a failed run listed: " + out[0]);
