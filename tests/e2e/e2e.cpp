@@ -304,10 +304,7 @@ int Example(const fs::path& src) {
   c.src = ReadFile(src);
   const size_t at = c.src.rfind("(* Output:");
   what = c.name;
-  if (at == std::string::npos) {
-    Fail("no (* Output: comment");
-    return 1;
-  }
+  if (at == std::string::npos) return Fail("no (* Output: comment"), 1;
   std::string stated = c.src.substr(at + 10, c.src.find("*)", at) - at - 10);
   if (size_t e = stated.find("Error: "); e != std::string::npos) {
     c.error = stated.substr(e + 7, stated.find('\n', e) - e - 7);
