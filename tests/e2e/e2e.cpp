@@ -64,15 +64,12 @@ Lines Cut(const std::string& s, const std::string& sep) {
 
 // The lines of one of tov's streams; a line end without its CR is a failure.
 Lines OutputLines(const std::string& s, const std::string& stream) {
-  Lines v = Split(s);
-  for (std::string& l : v) {
-    if (l.empty() || l.back() != '\r') {
-      Fail(stream + ": line without CR LF: " + run::Show(l));
-      break;
-    }
-    l.pop_back();
-  }
-  if (!s.empty() && s.back() != '\n') Fail(stream + ": last line has no line end");
+  Lines v = Cut(s, "\r\n");
+  if (!v.back().empty()) Fail(stream + ": last line has no CR LF: " + run::Show(v.back()));
+  v.pop_back();
+  for (const std::string& l : v)
+    if (l.find('\n') != std::string::npos)
+      return Fail(stream + ": LF without CR: " + run::Show(l)), v;
   return v;
 }
 
