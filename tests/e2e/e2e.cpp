@@ -44,14 +44,6 @@ void WriteFile(const fs::path& p, const std::string& data) {
   std::ofstream(p, std::ios::binary) << data;
 }
 
-Lines Split(const std::string& s, char sep = '\n') {
-  Lines v;
-  std::istringstream in(s);
-  for (std::string l; std::getline(in, l, sep);)
-    v.push_back(l);
-  return v;
-}
-
 // The pieces of s between the separators.
 Lines Cut(const std::string& s, const std::string& sep) {
   Lines v;
@@ -145,20 +137,20 @@ std::vector<Case> Parse(const std::string& text) {
   for (auto chunk = chunks.begin() + 1; chunk != chunks.end(); ++chunk) {
     Case& c = cases.emplace_back();
     const Lines parts = Cut(*chunk, "\n--- "), src = Cut(parts[0], "\n");
-    c.name = Split(src[0], ' ')[0];
+    c.name = Cut(src[0], " ")[0];
     c.args = {"-x", c.name + ".tov"};
     c.setup = "=== " + parts[0] + "\n";
     for (auto l = src.begin() + 1; l != src.end(); ++l)
       c.src += *l + "\n";
     for (auto part = parts.begin() + 1; part != parts.end(); ++part) {
-      Lines block = Split(*part);
+      Lines block = Cut(*part, "\n");
       const std::string kind = block[0].substr(0, block[0].find(' '));
       const std::string rest = block[0].substr(std::min(kind.size() + 1, block[0].size()));
       if ((kind == "args" || kind == "stdin") && c.expect.empty() && !c.status)
         c.setup += "--- " + *part + "\n";  // what the update keeps
       if (kind == "args") {
         c.args.clear();
-        for (const std::string& a : Split(rest, ' '))
+        for (const std::string& a : rest.empty() ? Lines() : Cut(rest, " "))
           c.args.push_back(a == "''" ? "" : a == "{src}" ? c.name + ".tov" : a);
       } else if (kind == "stdin") {
         c.input = rest + "\n";
@@ -249,7 +241,7 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
   for (const std::string& f : caseFiles)
     for (const Case& c : Parse(ReadFile(f)))
       errors.push_back(c.error);
-  const Lines lines = Split(ReadFile(md));
+  const Lines lines = Cut(ReadFile(md), "\n");
   int checks = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::smatch m;
@@ -283,7 +275,7 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
       WriteFile(scratch / m[2].str(), text);
       continue;
     }
-    const run::Result r = Run(Split(m[5], ' '));
+    const run::Result r = Run(Cut(m[5], " "));
     const Lines got = OutputLines(m[3] == "stderr" ? r.err : r.out, m[3]);
     Match("block", block, m[3] == "output" ? ProgramOutput(got) : got, m[4].matched);
   }
