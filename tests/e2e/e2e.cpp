@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -108,17 +107,21 @@ struct Case {
 // {N*TEXT} is TEXT N times, with each @ in it the count from 1; then \xHH,
 // \n, \r, \t and \\ are those bytes.
 std::string Expand(const std::string& s) {
-  static const std::regex rep(R"(\{(\d+)\*([^}]*)\})");
   std::string r, b;
-  std::sregex_iterator it(s.begin(), s.end(), rep), end;
-  size_t at = 0;
-  for (; it != end; at = it->position() + it->length(), ++it) {
-    r += s.substr(at, it->position() - at);
-    for (int k = 1; k <= std::stoi((*it)[1]); ++k)
-      for (char c : (*it)[2].str())
-        r += c == '@' ? std::to_string(k) : std::string(1, c);
+  for (size_t i = 0; i < s.size(); ++i) {
+    size_t digits = i + 1;
+    while (s[i] == '{' && digits < s.size() && isdigit(uint8_t(s[digits])))
+      ++digits;
+    const size_t star = digits, end = s.find('}', digits);
+    if (digits == i + 1 || star == s.size() || s[star] != '*' || end == std::string::npos) {
+      r += s[i];
+      continue;
+    }
+    for (int k = 1, n = std::stoi(s.substr(i + 1)); k <= n; ++k)
+      for (size_t c = star + 1; c < end; ++c)
+        r += s[c] == '@' ? std::to_string(k) : std::string(1, s[c]);
+    i = end;
   }
-  r += s.substr(at);
   for (size_t i = 0; i < r.size(); ++i) {
     if (r[i] != '\\' || i + 1 == r.size())
       b += r[i];
@@ -235,8 +238,6 @@ int Update(const std::string& file) {
 // "<!-- error lines are cases -->" before a table says the last cell of each
 // row is the error line of some case.
 int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
-  static const std::regex check(
-      R"(<!-- (program (\S+)|error lines are cases|(stdout|stderr|output)( part)? of: tov (.+)) -->)");
   Lines errors;
   for (const std::string& f : caseFiles)
     for (const Case& c : Parse(ReadFile(f)))
@@ -244,15 +245,23 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
   const Lines lines = Cut(ReadFile(md), "\n");
   int checks = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
-    std::smatch m;
     what = md + ":" + std::to_string(i + 1);
-    if (lines[i].find("<!-- ") == std::string::npos) continue;
-    if (!std::regex_search(lines[i], m, check)) {
+    const size_t open = lines[i].find("<!-- "), close = lines[i].find(" -->");
+    if (open == std::string::npos) continue;
+    // "program NAME", "error lines are cases" or "STREAM[ part] of: tov ARGS"
+    const std::string check = lines[i].substr(open + 5, close - std::min(close, open + 5));
+    const size_t of = check.find(" of: tov ");
+    const std::string program = check.starts_with("program ") ? check.substr(8) : "";
+    const bool part = of != std::string::npos && check.substr(0, of).ends_with(" part");
+    const std::string stream = of == std::string::npos ? "" : check.substr(0, part ? of - 5 : of);
+    if (close == std::string::npos ||
+        (check != "error lines are cases" && (program.empty() || program.find(' ') != std::string::npos) &&
+         stream != "stdout" && stream != "stderr" && stream != "output")) {
       Fail("not a check: " + lines[i]);  // a mistyped check would check nothing
       continue;
     }
     ++checks;
-    if (m[1] == "error lines are cases") {
+    if (check == "error lines are cases") {
       for (i += 3; i < lines.size() && lines[i].starts_with("|"); ++i) {
         const std::string row = lines[i].substr(0, lines[i].rfind("`"));
         const std::string cell = row.substr(row.rfind("| `") + 3);
@@ -271,13 +280,13 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
       block.push_back(lines[k].substr(std::min(indent, lines[k].size())));
       text += block.back() + "\n";
     }
-    if (m[2].matched) {
-      WriteFile(scratch / m[2].str(), text);
+    if (!program.empty()) {
+      WriteFile(scratch / program, text);
       continue;
     }
-    const run::Result r = Run(Cut(m[5], " "));
-    const Lines got = OutputLines(m[3] == "stderr" ? r.err : r.out, m[3]);
-    Match("block", block, m[3] == "output" ? ProgramOutput(got) : got, m[4].matched);
+    const run::Result r = Run(Cut(check.substr(of + 9), " "));
+    const Lines got = OutputLines(stream == "stderr" ? r.err : r.out, stream);
+    Match("block", block, stream == "output" ? ProgramOutput(got) : got, part);
   }
   what = md;
   if (checks == 0) Fail("nothing to check");
