@@ -255,8 +255,9 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
     const bool part = of != std::string::npos && check.substr(0, of).ends_with(" part");
     const std::string stream = of == std::string::npos ? "" : check.substr(0, part ? of - 5 : of);
     if (close == std::string::npos ||
-        (check != "error lines are cases" && (program.empty() || program.find(' ') != std::string::npos) &&
-         stream != "stdout" && stream != "stderr" && stream != "output")) {
+        (check != "error lines are cases" &&
+         (program.empty() || program.find(' ') != std::string::npos) && stream != "stdout" &&
+         stream != "stderr" && stream != "output")) {
       Fail("not a check: " + lines[i]);  // a mistyped check would check nothing
       continue;
     }
