@@ -274,6 +274,10 @@ int Docs(const std::string& md, const std::vector<std::string>& caseFiles) {
     size_t b = i + 1;
     while (b < lines.size() && lines[b].find("```") == std::string::npos)
       ++b;
+    if (b == lines.size()) {
+      Fail("no code block after " + lines[i]);
+      break;
+    }
     const size_t indent = lines[b].find("```");
     Lines block;
     std::string text;
