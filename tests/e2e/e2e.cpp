@@ -105,7 +105,8 @@ struct Case {
 };
 
 // {N*TEXT} is TEXT N times, with each @ in it the count from 1; then \xHH,
-// \n, \r, \t and \\ are those bytes.
+// \n, \r, \t and \\ are those bytes. Sources of a megabyte are common here,
+// so a repetition is appended whole unless it counts.
 std::string Expand(const std::string& s) {
   std::string r, b;
   for (size_t i = 0; i < s.size(); ++i) {
@@ -117,11 +118,14 @@ std::string Expand(const std::string& s) {
       r += s[i];
       continue;
     }
+    const std::string text = s.substr(star + 1, end - star - 1);
+    const Lines pieces = Cut(text, "@");
     for (int k = 1, n = std::stoi(s.substr(i + 1)); k <= n; ++k)
-      for (size_t c = star + 1; c < end; ++c)
-        r += s[c] == '@' ? std::to_string(k) : std::string(1, s[c]);
+      for (size_t p = 0; p < pieces.size(); ++p)
+        r.append(p ? std::to_string(k) : "").append(pieces[p]);
     i = end;
   }
+  b.reserve(r.size());
   for (size_t i = 0; i < r.size(); ++i) {
     if (r[i] != '\\' || i + 1 == r.size())
       b += r[i];
@@ -165,10 +169,16 @@ std::vector<Case> Parse(const std::string& text) {
         c.expect.emplace_back(kind, Lines(block.begin() + 1, block.end()));
       }
     }
-    c.src = Expand(c.src).substr(0, Expand(c.src).size() - src[0].ends_with(" noeol"));
-    c.input = c.input == "src\n" ? c.src : c.input;
+    if (src[0].ends_with(" noeol")) c.src.pop_back();
   }
   return cases;
+}
+
+// The case's source and input as bytes: expanded only for the case that runs.
+Case& Ready(Case& c) {
+  c.src = Expand(c.src);
+  c.input = c.input == "src\n" ? c.src : c.input;
+  return c;
 }
 
 void Check(const Case& c, const run::Result& r) {
@@ -207,8 +217,8 @@ run::Result RunCase(const Case& c) {
 }
 
 int OneCase(const std::string& file, const std::string& name) {
-  for (const Case& c : Parse(ReadFile(file)))
-    if (c.name == name) return Check(c, RunCase(c)), failures != 0;
+  for (Case& c : Parse(ReadFile(file)))
+    if (c.name == name) return Check(c, RunCase(Ready(c))), failures != 0;
   what = file;
   Fail("no case " + name);  // a case that cannot run fails
   return 1;
@@ -219,8 +229,8 @@ int OneCase(const std::string& file, const std::string& name) {
 int Update(const std::string& file) {
   const std::string text = ReadFile(file);
   std::string updated = text.substr(0, text.find("=== "));
-  for (const Case& c : Parse(text)) {
-    const run::Result r = RunCase(c);
+  for (Case& c : Parse(text)) {
+    const run::Result r = RunCase(Ready(c));
     std::string setup = c.setup;
     while (setup.ends_with("\n\n"))
       setup.pop_back();
@@ -340,7 +350,8 @@ std::string Json(const std::string& s) {
 
 int Export(const Lines& files) {
   for (const std::string& f : files) {
-    for (const Case& c : Parse(ReadFile(f))) {
+    for (Case& c : Parse(ReadFile(f))) {
+      Ready(c);
       printf("{\"name\":%s,\"args\":[", Json(fs::path(f).stem().string() + "/" + c.name).c_str());
       for (size_t i = 0; i < c.args.size(); ++i)
         printf("%s%s", i ? "," : "", Json(c.args[i]).c_str());

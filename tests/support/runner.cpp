@@ -1,10 +1,12 @@
 #include "runner.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+extern char** environ;
 
 namespace run {
 
@@ -31,6 +35,31 @@ int Listening() {
   listen(s, 1);
   return s;
 }
+
+// A copy of tov that an unprivileged user can run, made once per test
+// program: the checkout may sit where only its owner can enter.
+const std::string& Reachable() {
+  static const struct Copy {
+    std::filesystem::path dir;
+    Copy() {
+      char d[] = "/tmp/tov-reach-XXXXXX";
+      dir = mkdtemp(d);
+      std::filesystem::copy_file(tov, dir / "tov");
+      chmod(dir.c_str(), 0755);
+      chmod((dir / "tov").c_str(), 0755);
+    }
+    ~Copy() { std::filesystem::remove_all(dir); }
+  } copy;
+  static const std::string exe = copy.dir / "tov";
+  return exe;
+}
+
+// Descriptors 0 to 2 are taken, so that none of ours can be one of them.
+[[maybe_unused]] const bool stdioTaken = [] {
+  for (int k = 0; k < 3; ++k)
+    if (fcntl(k, F_GETFD) < 0) open("/dev/null", O_RDWR);
+  return true;
+}();
 
 }  // namespace
 
@@ -52,34 +81,43 @@ Child::Child(const Opts& o)
               : x == Out::Full ? Open("/dev/full", O_WRONLY)
                                : (k == 1 ? out : err)[1];
   }
-  if (o.out == Out::Broken) close(out[0]);           // nobody reads: every write fails
-  std::string exe = std::filesystem::absolute(tov);  // found from any working directory
+  if (o.out == Out::Broken) close(out[0]);  // nobody reads: every write fails
+  // Spawned rather than forked: starting a process is most of a case's cost.
+  posix_spawn_file_actions_t acts;
+  posix_spawn_file_actions_init(&acts);
+  for (int k = 0; k < 3; ++k)  // ours are all above 2, so no dup2 undoes another
+    want[k] >= 0 ? posix_spawn_file_actions_adddup2(&acts, want[k], k)
+                 : posix_spawn_file_actions_addclose(&acts, k);
+  if (!o.cwd.empty()) posix_spawn_file_actions_addchdir_np(&acts, o.cwd.c_str());
+  // tov's own choices are tested, not what the test runner left us
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigdelset(&all, SIGKILL);
+  sigdelset(&all, SIGSTOP);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   std::vector<std::string> args = o.args;
-  pid = fork();
-  if (pid == 0) {
-    // Out of the way of 0 to 2 first, so that one dup2 never overwrites
-    // another; tov gets the three and nothing more.
-    for (int& w : want)
-      w = w >= 0 ? fcntl(w, F_DUPFD_CLOEXEC, 10) : -1;
-    for (int k = 0; k < 3; ++k)
-      want[k] >= 0 ? dup2(want[k], k) : close(k);
-    // tov's own choices are tested, not what the test runner left us
-    for (int s = 1; s < NSIG; ++s)
-      signal(s, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!o.cwd.empty() && chdir(o.cwd.c_str()) != 0) _exit(126);
-    if (o.nobody && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-      _exit(126);
-    std::vector<char*> av{exe.data()};
-    for (std::string& a : args)
-      av.push_back(a.data());
-    av.push_back(nullptr);
-    execv(exe.c_str(), av.data());
-    _exit(127);
+  std::string exe = std::filesystem::absolute(tov);  // found from any working directory
+  if (o.nobody) {
+    exe = Reachable();
+    if (geteuid() == 0) {
+      args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", exe});
+      exe = "/usr/bin/setpriv";
+    }
   }
+  std::vector<char*> av{exe.data()};
+  for (std::string& a : args)
+    av.push_back(a.data());
+  av.push_back(nullptr);
+  if (posix_spawn(&pid, exe.c_str(), &acts, &attr, av.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&acts);
+  posix_spawnattr_destroy(&attr);
+  if (pid < 0) r.status = 127;
+  exited = pid > 0 ? int(syscall(SYS_pidfd_open, pid, 0)) : -1;
   for (int w : want)
     if (w >= 0) close(w);
   // Open: the input is there before tov looks (it must fit the pipe), and
@@ -101,6 +139,7 @@ Child::~Child() {
   for (int f : fd)
     if (f >= 0) close(f);
   if (heldOpen >= 0) close(heldOpen);
+  if (exited >= 0) close(exited);
 }
 
 bool Child::Late() {
@@ -146,17 +185,20 @@ void Child::ReadSome(int k, size_t n) {
   if (got > 0) (k == 1 ? r.out : r.err).append(buf, 0, size_t(got));
 }
 
-// Linux: state 'S' in /proc/PID/stat. The first pause gives tov time to set
-// up its handlers; returns at once once tov has ended.
+// Linux: /proc/PID/status. First until tov catches SIGINT (its guard is
+// up), then until its state is 'S'; returns at once once tov has ended.
 void Child::AwaitSleep() {
-  usleep(50 * 1000);
-  while (!Late()) {
-    std::ifstream st("/proc/" + std::to_string(pid) + "/stat");
-    std::string s;
-    std::getline(st, s);
-    const size_t rp = s.rfind(')');
-    if (rp == s.npos || rp + 2 >= s.size() || s[rp + 2] == 'S' || s[rp + 2] == 'Z') return;
-    usleep(2000);
+  const std::string status = "/proc/" + std::to_string(pid) + "/status";
+  for (bool guarded = false; !Late(); usleep(1000)) {
+    std::ifstream st(status);
+    std::string line, state;
+    unsigned long long caught = 0;
+    while (std::getline(st, line)) {
+      if (line.starts_with("State:")) state = line.substr(line.find_first_not_of(" \t", 6), 1);
+      if (line.starts_with("SigCgt:")) caught = std::stoull(line.substr(7), nullptr, 16);
+    }
+    guarded = guarded || (caught >> (SIGINT - 1) & 1) != 0;
+    if (state.empty() || state == "Z" || (guarded && state == "S")) return;
   }
 }
 
@@ -164,12 +206,13 @@ Result Child::Finish() {
   held[1] = held[2] = false;
   Pump();
   int st = 0;
-  while (waitpid(pid, &st, WNOHANG) == 0) {
-    Late();
-    usleep(1000);
+  while (pid > 0 && waitpid(pid, &st, WNOHANG) == 0) {
+    // woken when tov ends; without a pidfd, every millisecond
+    pollfd p = {exited, POLLIN, 0};
+    if (Late() || exited < 0 || poll(&p, 1, 50) < 0) usleep(1000);
   }
+  if (pid > 0) r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   pid = -1;
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return r;
 }
 

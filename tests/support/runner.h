@@ -56,6 +56,7 @@ struct Child {
   pid_t pid = -1;
   int fd[3] = {-1, -1, -1};  // our ends: stdin feed, stdout, stderr
   int heldOpen = -1;         // kept open for tov's sake, never used
+  int exited = -1;           // readable once tov has ended (a pidfd)
   bool held[3] = {};
   std::string input;
   size_t off = 0;
