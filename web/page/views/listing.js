@@ -66,15 +66,17 @@ function render() {
   const names = cellNames(), doc = page.editor.state.doc, lines = new Set();
   const frag = document.createDocumentFragment();
   c.commands.forEach((cmd, i) => {
-    const op = cmd.bytes[0];
-    const name = op === 2 || op === 3 ? names.get(cmd.bytes[1]) : undefined;
+    const name = cmd.operand === 'cell' ? names.get(cmd.opd) : undefined;
     const { from, to } = tokenRange(page.editor, cmd.line, cmd.col);
+    const token = doc.sliceString(from, to);
+    // read as words: "address 5: Sto 0, variable x, from x at line 6, column 3"
+    const said = `address ${cmd.adr}: ${cmd.text}${name ? `, variable ${name}` : ''}, from ${token} at line ${cmd.line}, column ${cmd.col}`;
     const row = el('div', { className: `row ${colourOf(cmd.line)}`, id: `cmd-${i}`, dataset: { i },
-      attrs: { role: 'option', 'aria-selected': 'false' } },
+      attrs: { role: 'option', 'aria-selected': 'false', 'aria-label': said } },
       span('adr', `${String(cmd.adr).padStart(4)}: `),
       span('txt', cmd.text),
       span('name', name ? ` (${name})` : ''),
-      span('src', `${cmd.line}:${cmd.col} ${doc.sliceString(from, to)}`),
+      span('src', `${cmd.line}:${cmd.col} ${token}`),
     );
     frag.append(row);
     rows.push(row);
