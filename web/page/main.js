@@ -218,9 +218,9 @@ function start() {
   // a program link set in this tab (the address bar, location.hash) loads
   window.addEventListener('hashchange', () => {
     const shared = link.read();
-    $('notice').textContent = shared.error ?? '';
     if (shared.error) setText(page.editor, '');
     else if (shared.text !== null && shared.text !== state.source) setText(page.editor, shared.text);
+    $('notice').textContent = shared.error ?? '';
   });
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);

@@ -118,8 +118,9 @@ function render() {
     const marks = [];
     const from = e.from.line ? tokenRange(page.editor, e.from.line, e.from.col) : null;
     const next = e.next.line ? tokenRange(page.editor, e.next.line, e.next.col) : null;
-    if (from) marks.push({ ...from, cls: 'cm-token' });
-    if (next && (!from || next.from !== from.from)) marks.push({ ...next, cls: 'cm-parsing' });
+    const same = from && next && next.from === from.from;
+    if (from) marks.push({ ...from, cls: same ? 'cm-token cm-parsing' : 'cm-token' });
+    if (next && !same) marks.push({ ...next, cls: 'cm-parsing' });
     marks.sort((a, b) => a.from - b.from);
     decorate(page.editor, 'token', marks);
     if (from) reveal(page.editor, from.from);
