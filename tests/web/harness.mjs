@@ -5,7 +5,7 @@
 // scripts/web test builds the site and the native helpers and sets TOV_SITE,
 // TOV_NATIVE, TOV_PROPERTY (the random program generator) and TOV_E2E (the
 // end-to-end driver, which exports its cases).
-import { after, before } from 'node:test';
+import { after, afterEach, before } from 'node:test';
 import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -40,6 +40,8 @@ export async function start(mounts = {}) {
 export function setup(mounts = {}) {
   let stop;
   before(async () => { stop = await start(mounts); });
+  // each test's pages end with it, so that the next starts on an idle browser
+  afterEach(() => Promise.all(ctx.browser.contexts().flatMap((c) => c.pages()).map((p) => p.close())));
   after(() => stop?.());
 }
 

@@ -107,8 +107,14 @@ test('a link keeps the program; a link that does not decode gives an empty edito
   const page = await reopen(source);
   await waitText(page, '#listing', 'Val 42');
   assert.equal((await page.locator('.cm-line').allTextContents()).join('\n'), source);
-  for (const bad of ['#src=%%%', '#src=AAAAA', '#src=_-8', '#other']) {
-    const p = await open(bad);
+  // opened afresh, then set in the same tab
+  const p = await open('#src=%%%');
+  await waitText(p, '#notice', 'editor starts empty');
+  assert.equal(await p.locator('.cm-content').textContent(), '');
+  for (const bad of ['#src=AAAAA', '#src=_-8', '#other']) {
+    await p.evaluate(() => { location.hash = '#src=QkVHSU4gRU5ELg'; }); // BEGIN END.
+    await waitText(p, '.cm-content', 'BEGIN END.');
+    await p.evaluate((h) => { location.hash = h; }, bad);
     await waitText(p, '#notice', 'editor starts empty');
     assert.equal(await p.locator('.cm-content').textContent(), '', bad);
   }
