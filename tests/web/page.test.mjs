@@ -343,3 +343,26 @@ test('the step limit takes whole numbers from 1 to its maximum and says so when 
   await page.getByRole('button', { name: 'Run to end' }).click(); // one press on a fresh program
   await waitText(page, '#machine-info', 'Step 100 of 100');
 });
+
+test('every tab passes axe with no serious or critical violation; the store and a listing row by keyboard and in words', async () => {
+  const page = await openGcd();
+  await page.click('#run');
+  await waitText(page, '#status', 'Finished');
+  await page.evaluate(readFileSync(join(root, 'web/node_modules/axe-core/axe.min.js'), 'utf8'));
+  for (const tab of ['output', 'console', 'machine', 'store', 'replay', 'traces']) {
+    await page.click(`#tab-${tab}`);
+    if (tab === 'machine') await page.keyboard.press('F10');
+    await page.waitForFunction(() => !/Recording/.test(document.querySelector('#panel-traces .note')?.textContent ?? ''));
+    const found = await page.evaluate(async () => (await axe.run(document, { resultTypes: ['violations'] })).violations
+      .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+      .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+    assert.deepEqual(found, [], tab);
+  }
+  await page.click('#tab-store');
+  await page.focus('#store');
+  await page.keyboard.press('End');
+  assert.deepEqual(await page.locator('.byte.chosen').allTextContents(), ['00']); // the Hlt
+  await page.keyboard.press('ArrowLeft');
+  assert.deepEqual(await page.locator('.byte.chosen').allTextContents(), ['04', '00']); // Wrt
+  assert.equal(await page.getByRole('option', { name: 'address 5: Sto 0, variable x, from x at line 6, column 3' }).count(), 1);
+});

@@ -67,7 +67,7 @@ export function createEditor(parent, doc, onChange, onSelect) {
         language.of(tovLanguage(null)),
         // The compiler ends lines at line feeds only; a lone carriage return stays a character.
         EditorState.lineSeparator.of('\n'),
-        EditorView.contentAttributes.of({ 'aria-label': 'Program source' }),
+        EditorView.contentAttributes.of({ 'aria-label': 'Program source', tabindex: '0' }),
         Object.values(layers).map((l) => l.field),
         EditorView.updateListener.of((u) => {
           if (u.docChanged) onChange(u.state.doc.toString());

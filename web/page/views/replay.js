@@ -27,7 +27,8 @@ export function mount(p) {
   lockLine = el('p', { id: 'replay-lock', className: 'note' });
   arrows = svg('svg', { class: 'arrows', 'aria-hidden': 'true' }, heads());
   rowsBox = el('div', { id: 'replay-store', className: 'rows' });
-  root.append(bar, eventLine, lockLine, el('div', { className: 'replay' }, arrows, rowsBox));
+  root.append(bar, eventLine, lockLine, el('div', { className: 'replay', tabIndex: 0,
+    attrs: { role: 'group', 'aria-label': 'The store as the compiler fills it' } }, arrows, rowsBox));
   on((keys) => {
     if (keys.has('replay') || keys.has('compiled')) render();
     if (keys.has('tab') && state.tab !== 'replay') decorate(page.editor, 'token', []);
