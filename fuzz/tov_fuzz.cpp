@@ -126,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Fio::exitHook = Caught;
   if (setjmp(back) == 0) {
     Start::Modules();
+    Comp::bound = TOV_FUZZ_STEPS;
     Scnr::src = src;
     Prsr::Run();
     CheckStore();
@@ -136,8 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (errFd >= 0) dup2(errFd, 2);
   close(src);
-  // Every run ends in one of the two documented ways.
-  if (status != 0 && status != 9) {
+  // Every run ends in one of the two documented ways, or at the bound.
+  if (status != 0 && status != 9 && status != Comp::stopped) {
     fprintf(stderr, "tov_fuzz: exit status %d\n", status);
     abort();
   }

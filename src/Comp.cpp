@@ -8,16 +8,14 @@
 
 namespace Comp {
 
-#ifdef TOV_WEB
-uint64_t bound = UINT64_MAX;
+uint64_t bound = unbounded;
 uint64_t steps;
-#endif
 
 namespace {
 
 using Comp0::TCmdDesc;
 
-uint8_t prg[prgSize];
+uint8_t prg[prgSize + Comp0::cmdMax];  // Decode's room after the last byte
 uint32_t len;    // the highest position any write has reached
 uint32_t pos;    // where the next Write or Read starts; pos <= len <= prgSize
 uint32_t pc;     // the next byte the fetch takes
@@ -44,42 +42,13 @@ inline void Need(uint32_t n) {
   if (pc + n > len) Err("Bug: End of program");
 }
 
-// Operands are stored least significant byte first.
-inline uint32_t Word(uint32_t at) {
-  if constexpr (std::endian::native == std::endian::little) {
-    uint32_t w;
-    memcpy(&w, prg + at, 4);
-    return w;
-  } else {
-    return uint32_t(prg[at]) | uint32_t(prg[at + 1]) << 8 | uint32_t(prg[at + 2]) << 16 |
-           uint32_t(prg[at + 3]) << 24;
-  }
-}
-
 // Decodes the command at pc into cmd, afresh each time it runs.
 inline void FetchCmd() {
   cmdPc = pc;
-  Need(1);
-  const uint8_t f = prg[pc++];
-  cmd.fct = Comp0::TFunction(f);
-  switch (f) {
-    case Comp0::fHlt: break;
-    case Comp0::fOpr:
-      Need(1);
-      cmd.opd = prg[pc++];
-      break;
-    case Comp0::fVal:
-    case Comp0::fLod:
-    case Comp0::fSto:
-    case Comp0::fJmp:
-    case Comp0::fJpf:
-    case Comp0::fJpt:
-      Need(4);
-      cmd.opd = Word(pc);
-      pc += 4;
-      break;
-    default: ErrCard("Invalid function", f);
-  }
+  const uint32_t n = Comp0::Decode(prg + pc, cmd);
+  if (n == 0) ErrCard("Invalid function", prg[pc]);
+  Need(n);
+  pc += n;
 }
 
 void Push(int32_t x) {
@@ -213,7 +182,7 @@ void Operate() {
   }
 }
 
-void ExecCmd() {
+[[gnu::always_inline]] inline void ExecCmd() {
   switch (cmd.fct) {
     case Comp0::fHlt: pc = len; break;
     case Comp0::fVal: Push(std::bit_cast<int32_t>(cmd.opd)); break;
@@ -239,6 +208,26 @@ void ExecCmd() {
       if (cond) pc = cmd.opd;
       break;
   }
+}
+
+// The one loop of every run: the console's Exec and a tool's steps. Runs
+// commands with their trace lines until the program ends or, when bounded,
+// n have started; returns how many started. A bounded loop counts them in
+// steps as it goes, so that the count stands when a command ends the run.
+template <bool bounded>
+[[gnu::noinline]] uint64_t Loop(uint64_t n) {
+  uint64_t k = 0;
+  while (pc < len) {
+    if constexpr (bounded) {
+      if (k == n) break;
+      ++k;
+      ++steps;
+    }
+    FetchCmd();
+    Dbg();
+    ExecCmd();
+  }
+  return k;
 }
 
 }  // namespace
@@ -280,20 +269,10 @@ void List() {
 
 void Exec() {
   Rewind();
-#ifdef TOV_WEB
-  // the page bounds a run by its step limit
-  for (steps = 0; pc < len; ++steps) {
-    if (steps == bound) Fio::Exit(9);
-#elif defined(TOV_FUZZ_STEPS)
-  // the fuzzing harness bounds programs that loop by design
-  for (uint32_t steps = 0; pc < len; ++steps) {
-    if (steps == TOV_FUZZ_STEPS) Fio::Exit(0);
-#else
-  while (pc < len) {
-#endif
-    FetchCmd();
-    Dbg();
-    ExecCmd();
+  if (bound == unbounded) {
+    Loop<false>(0);  // the console's run: no count to keep
+  } else if (Loop<true>(bound) == bound && pc < len) {
+    Fio::Exit(stopped);
   }
 }
 
@@ -302,15 +281,10 @@ void Rewind() {
   for (uint32_t a = 0; a < len; ++a)
     traces[a].made = false;
   pc = 0;
+  steps = 0;
 }
 
-bool Step() {
-  if (pc >= len) return false;
-  FetchCmd();
-  Dbg();
-  ExecCmd();
-  return true;
-}
+uint64_t Run(uint64_t n) { return Loop<true>(n); }
 
 void Get(TMachine& m) {
   m.pc = pc;
@@ -339,6 +313,7 @@ void Init() {
   height = 0;
   cond = false;
   first = true;
+  steps = 0;  // the bound is the tool's and stays
 }
 
 }  // namespace Comp

@@ -36,20 +36,22 @@ struct TMachine {
 
 // Readies a run from address 0, as Exec does before its first command.
 void Rewind();
-// Runs the command at pc with its trace line, as Exec does; false (and
-// nothing done) once the program has ended.
-bool Step();
+// Runs up to n commands from pc with their trace lines, as Exec does, and
+// returns how many started (fewer once the program has ended).
+uint64_t Run(uint64_t n);
 void Get(TMachine& m);
 // Puts back a state that Get took of the same program.
 void Set(const TMachine& m);
 
-#ifdef TOV_WEB
-// The page bounds a run of Exec by its step limit: the run ends through
-// Fio::Exit with status 9 instead of starting command number bound + 1.
-// The page sets bound before each run; steps counts the commands started.
+// A bounded run, for tools (the page's step limit, the fuzzing harness):
+// Exec ends through Fio::Exit with status stopped instead of starting
+// command number bound + 1. The console's run is unbounded.
+constexpr uint64_t unbounded = UINT64_MAX;
+constexpr int stopped = 10;  // never a status of the console program
 extern uint64_t bound;
+// The commands started since Rewind by a bounded Exec or by Run; a command
+// that ends the run with an error counts.
 extern uint64_t steps;
-#endif
 
 void Init();
 

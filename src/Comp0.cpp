@@ -14,7 +14,17 @@ uint32_t length;  // its length so far
 
 const char oprTexts[][4] = {"Wrt", "WrC", "Neg", "Add", "Sub", "Mul", "Div", "Bus", "Vid",
                             "Eql", "Neq", "Lss", "Leq", "Gtr", "Geq", "Not", "Or ", "And"};
-constexpr uint32_t oprCnt = sizeof oprTexts / sizeof oprTexts[0];
+static_assert(sizeof oprTexts / sizeof oprTexts[0] == oprCnt);
+
+// Per function: its name in the text form and what its operand is.
+struct TFctDesc {
+  char name[4];
+  TOperand operand;
+};
+const TFctDesc fcts[] = {{"Hlt", opNone},  {"Val", opValue},     {"Lod", opCell},
+                         {"Sto", opCell},  {"Opr", opOperation}, {"Jmp", opAddress},
+                         {"Jpf", opAddress}, {"Jpt", opAddress}};
+static_assert(sizeof fcts / sizeof fcts[0] == fctCnt);
 
 [[noreturn]] void Bug(const char* s, uint32_t x) {
   char* p = Fio::ErrLine("Comp0.Bug: Unknown ");
@@ -58,6 +68,20 @@ void WrOpr(uint32_t o) {
 }
 
 }  // namespace
+
+TOperand Operand(TFunction f) { return f < fctCnt ? fcts[f].operand : opNone; }
+
+const char* FctName(TFunction f) { return f < fctCnt ? fcts[f].name : ""; }
+
+const char* OprName(TOperation o) { return o < oprCnt ? oprTexts[o] : ""; }
+
+uint32_t Encode(TCmdDesc cmd, uint8_t* b) {
+  const uint32_t n = Length(cmd.fct);
+  b[0] = cmd.fct;
+  if (n == 2) b[fieldAt] = uint8_t(cmd.opd);
+  if (n == 5) PutWord(b + fieldAt, cmd.opd);
+  return n;
+}
 
 uint32_t Convert(TCmdDesc cmd, TCmdStr& str) {
   Init(str);

@@ -44,13 +44,16 @@ bool first;           // the trace header is still to come
 // Hands the trace line just written, from s to e, to the watcher.
 void Tell(TEventKind k, const char* s, const char* e, uint32_t pos, Scnr::TPosDesc tok, uint32_t at,
           uint32_t v) {
-  if (watch != nullptr) watch(TEvent{k, s, uint32_t(e - s), lck, pos, tok, at, v});
+  if (watch != nullptr) watch(TEvent{k, s, uint32_t(e - s), lck, pos, cmd, tok, at, v});
 }
 
-void DbgStr(const char* s) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Gen.Dbg: ");
-  Fio::End(Fio::stdErr, Fio::Str(p, s));
+// Writes the trace line of s; returns where it starts, e where it ends.
+const char* DbgStr(const char* s, const char*& e) {
+  char* const line = Fio::Begin(Fio::stdErr);
+  char* p = Fio::Str(Fio::Str(line, "Gen.Dbg: "), s);
+  Fio::End(Fio::stdErr, p);
+  e = p;
+  return line;
 }
 
 void DbgCmd(Scnr::TPosDesc tok) {
@@ -58,15 +61,14 @@ void DbgCmd(Scnr::TPosDesc tok) {
     static const char head[] = "Gen.Dbg: lck  pos  cmd";
     Fio::Line(Fio::stdErr, head);
     first = false;
-    Tell(evHead, head + 9, head + sizeof head - 1, 0, {}, 0, 0);
+    Tell(evHead, head, head + sizeof head - 1, 0, {}, 0, 0);
   }
   Comp0::TCmdStr text;
   const uint32_t n = Comp0::Convert(cmd, text);
   uint32_t at;
   Comp::GetPos(at);
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Gen.Dbg: ");
-  char* const s = p;
+  char* const s = Fio::Begin(Fio::stdErr);
+  char* p = Fio::Str(s, "Gen.Dbg: ");
   p = Fio::CardRight(p, lck, 3);
   *p++ = ' ';
   p = Fio::CardRight(p, at, 4);
@@ -77,9 +79,8 @@ void DbgCmd(Scnr::TPosDesc tok) {
 }
 
 void DbgFix(uint32_t a, uint32_t v) {
-  char* p = Fio::Begin(Fio::stdErr);
-  p = Fio::Str(p, "Gen.Dbg: ");
-  char* const s = p;
+  char* const s = Fio::Begin(Fio::stdErr);
+  char* p = Fio::Str(s, "Gen.Dbg: ");
   p = Fio::Str(p, "Fixup ");
   p = Fio::Card(p, a);
   p = Fio::Str(p, " with ");
@@ -89,14 +90,15 @@ void DbgFix(uint32_t a, uint32_t v) {
 }
 
 void PutWord(uint32_t x) {
-  const uint8_t b[4] = {uint8_t(x), uint8_t(x >> 8), uint8_t(x >> 16), uint8_t(x >> 24)};
+  uint8_t b[4];
+  Comp0::PutWord(b, x);
   Comp::Write(b, 4);
 }
 
 uint32_t GetWord() {
   uint8_t b[4];
   Comp::Read(b, 4);
-  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+  return Comp0::GetWord(b);
 }
 
 // Emits cmd, which comes from the source token tok: traced always, written
@@ -105,19 +107,13 @@ uint32_t GetWord() {
 void Emit(uint32_t* chain, Scnr::TPosDesc tok) {
   DbgCmd(tok);
   if (lck > 0) return;
-  const uint8_t f = cmd.fct;
-  Comp::Write(&f, 1);
-  switch (cmd.fct) {
-    case Comp0::fHlt: break;
-    case Comp0::fOpr: {
-      const uint8_t o = uint8_t(cmd.opd);
-      Comp::Write(&o, 1);
-      break;
-    }
-    default:
-      if (chain != nullptr) Comp::GetPos(*chain);
-      PutWord(cmd.opd);
+  uint8_t b[Comp0::cmdMax];
+  const uint32_t n = Comp0::Encode(cmd, b);
+  if (chain != nullptr) {
+    Comp::GetPos(*chain);
+    *chain += Comp0::fieldAt;
   }
+  Comp::Write(b, n);
 }
 
 void Val(int32_t v, Scnr::TPosDesc tok) {
@@ -198,17 +194,17 @@ void Merge(uint32_t& a, uint32_t b) {
 }
 
 void Lock() {
-  static const char s[] = "Lock";
-  DbgStr(s);
+  const char* e;
+  const char* s = DbgStr("Lock", e);
   ++lck;
-  Tell(evLock, s, s + 4, 0, {}, 0, 0);
+  Tell(evLock, s, e, 0, {}, 0, 0);
 }
 
 void Unlock() {
-  static const char s[] = "Unlock";
-  DbgStr(s);
+  const char* e;
+  const char* s = DbgStr("Unlock", e);
   --lck;
-  Tell(evUnlock, s, s + 6, 0, {}, 0, 0);
+  Tell(evUnlock, s, e, 0, {}, 0, 0);
 }
 
 // Puts the value of x on top of the stack; a condition becomes 1 or 0. The

@@ -16,6 +16,7 @@
 #pragma once
 #include <cstdint>
 
+#include "Comp0.h"
 #include "Scnr.h"
 
 namespace Gen {
@@ -118,13 +119,14 @@ enum TEventKind : uint8_t { evHead, evCmd, evFix, evLock, evUnlock };
 
 struct TEvent {
   TEventKind kind;
-  const char* text;    // the trace line after "Gen.Dbg: " (not NUL-terminated)
-  uint32_t n;          // its length
-  uint32_t lck;        // the lock depth once the event is done
-  uint32_t pos;        // evCmd: the command's position (where it went, or would have)
-  Scnr::TPosDesc tok;  // evCmd: the source token the command comes from
-  uint32_t at;         // evFix: the address field patched
-  uint32_t value;      // evFix: the value written there
+  const char* text;     // the whole trace line, without its end (not NUL-terminated)
+  uint32_t n;           // its length
+  uint32_t lck;         // the lock depth once the event is done
+  uint32_t pos;         // evCmd: the command's position (where it went, or would have)
+  Comp0::TCmdDesc cmd;  // evCmd: the command
+  Scnr::TPosDesc tok;   // evCmd: the source token the command comes from
+  uint32_t at;          // evFix: the address field patched
+  uint32_t value;       // evFix: the value written there
 };
 
 // Called once for each trace line, just after it is written; null on the

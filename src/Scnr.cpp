@@ -168,6 +168,8 @@ void Comment() {
   }
 }
 
+// Enters the keywords in ascending Diff order, which the lookup's binary
+// search relies on: one out of order ends the run at start-up.
 void PutKw(TSymbol s, const char* text) {
   if (keywordCnt >= kwMax) Err("Bug: Too many keywords");
   keywords[keywordCnt].sym = s;
@@ -175,6 +177,9 @@ void PutKw(TSymbol s, const char* text) {
   ++keywordCnt;
   Put(text);
   KeepId();
+  if (keywordCnt > 1 && Diff(keywords[keywordCnt - 2].id, keywords[keywordCnt - 1].id) >= 0) {
+    Err("Bug: Keywords out of order");
+  }
 }
 
 // The token of a character that stands for itself.
@@ -288,6 +293,11 @@ void KeepId() { id = len; }
 const char* Text(uint32_t i, uint32_t& n) {
   n = buf[i] - 1u;  // the size byte counts itself
   return reinterpret_cast<const char*>(buf + i + 1);
+}
+
+const char* Keyword(uint32_t k, uint32_t& n) {
+  if (k >= keywordCnt) return nullptr;
+  return Text(keywords[k].id, n);
 }
 
 int32_t Diff(uint32_t i, uint32_t j) {

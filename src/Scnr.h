@@ -72,6 +72,9 @@ void Put(const char* s);
 void KeepId();
 // The text of entry i: its first character, its length in n.
 const char* Text(uint32_t i, uint32_t& n);
+// The text of keyword k (n its length), for tools that colour sources; null
+// past the last.
+const char* Keyword(uint32_t k, uint32_t& n);
 // Compares the entries i and j: 0 for the same text, else the sign of their order.
 int32_t Diff(uint32_t i, uint32_t j);
 

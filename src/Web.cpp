@@ -1,8 +1,11 @@
 // Web: the page's side of the program, built to WebAssembly only. The page
 // calls the program's main as the console does; each run ends in Fio::Exit,
-// which throws to the page instead of ending a process. Besides runs, it
-// reports what the page shows: the generator's events, the commands in the
-// store, the declared names, and a run taken step by step.
+// which throws to the page instead of ending a process. Everything the web
+// build adds is set here, at one seam: where the output goes (Fio::sink), how
+// a run ends (Fio::exitHook), who watches the generator (Gen::watch) and the
+// bound of a run (Comp::bound). Besides runs, it hands the page records, never
+// text to parse: the constants and names it needs, the generator's events,
+// the commands in the store, the declared names, and a run taken step by step.
 #include <emscripten.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include "Gen.h"
 #include "Prsr.h"
 #include "Scnr.h"
+#include "Start.h"
 
 #ifndef TOV_WEB
 #error "build with -DTOV_WEB"
@@ -26,49 +30,98 @@
 // returns with the status.
 EM_JS(void, tovSink, (int s, const char* p, uint32_t n), { Module.tovSink(s, p, n); });
 EM_JS(void, tovEnd, (int status), { throw Module.tovEnd(status); });
+// A named number of a group of constants; a name with value -1 is one of a list.
+EM_JS(void, tovConst, (const char* group, const char* name, uint32_t n, double value),
+      { Module.tovConst(group, name, n, value); });
+// A command: in the store with its bytes (tovCommands), or emitted (an
+// event, bytes null) with the token it comes from.
+EM_JS(void, tovCmd,
+      (uint32_t adr, int fct, uint32_t opd, uint32_t len, const uint8_t* bytes, const char* text,
+       uint32_t tn, uint32_t fline, uint32_t fcol),
+      { Module.tovCmd(adr, fct, opd, len, bytes, text, tn, fline, fcol); });
 EM_JS(void, tovEvent,
-      (int kind, const char* text, uint32_t n, uint32_t lck, uint32_t pos, uint32_t at,
-       uint32_t value, uint32_t line, uint32_t col, uint32_t nline, uint32_t ncol, uint32_t fline,
-       uint32_t fcol),
+      (int kind, const char* text, uint32_t n, uint32_t lck, uint32_t at, uint32_t value,
+       const char* fixed, uint32_t fn, uint32_t fline, uint32_t fcol, uint32_t lline,
+       uint32_t lcol, uint32_t nline, uint32_t ncol),
       {
-        Module.tovEvent(kind, text, n, lck, pos, at, value, line, col, nline, ncol, fline, fcol);
+        Module.tovEvent(kind, text, n, lck, at, value, fixed, fn, fline, fcol, lline, lcol, nline,
+                        ncol);
       });
-EM_JS(void, tovCommand,
-      (uint32_t adr, const uint8_t* bytes, uint32_t n, const char* text, uint32_t tn),
-      { Module.tovCommand(adr, bytes, n, text, tn); });
 EM_JS(void, tovName, (const char* name, uint32_t n, uint32_t cls, uint32_t typ, int32_t val),
       { Module.tovName(name, n, cls, typ, val); });
 
-// tov.mjs reads and writes the machine's state at these offsets.
-static_assert(offsetof(Comp::TMachine, cmdPc) == 4 && offsetof(Comp::TMachine, cond) == 8 &&
-              offsetof(Comp::TMachine, height) == 12 && offsetof(Comp::TMachine, stack) == 16 &&
-              offsetof(Comp::TMachine, vars) == 144 && sizeof(Comp::TMachine) == 400);
-
 namespace {
+
+// A bound that no run reaches, yet counted: the page always wants the steps.
+constexpr uint64_t noBound = Comp::unbounded - 1;
 
 bool recording;          // events go to the page
 Scnr::TPosDesc errPos;   // the current token when the run ended
-uint64_t stepped;        // commands started by tovStep since tovStart
-Comp::TMachine machine;  // what tovGet and tovSet exchange
+int endStatus;           // how the last run ended, before the page's mapping
+Comp::TMachine machine;  // what tovGet and tovSet exchange, and the state at the end of a run
+uint32_t predeclared;    // the symbol table's entries before the program's
 
 void Sink(Fio::TStream s, const char* p, uint32_t n) { tovSink(s, p, n); }
 
 [[noreturn]] void End(int status) {
   errPos = Scnr::pos;
+  endStatus = status;
+  Comp::Get(machine);  // a failed command's address stays in cmdPc
   tovEnd(status);
   __builtin_unreachable();
 }
 
-// Each event with the parser's place: the token consumed last and the one it
-// looks at; a command also with the token it comes from.
-void Watch(const Gen::TEvent& e) {
-  if (!recording) return;
-  tovEvent(e.kind, e.text, e.n, e.lck, e.pos, e.at, e.value, Scnr::last.l, Scnr::last.c,
-           Scnr::pos.l, Scnr::pos.c, e.tok.l, e.tok.c);
+// The command at address adr of the store, read into b through the store's
+// cursor, which is put back; its length, or 0 when there is none.
+uint32_t CmdAt(uint32_t adr, uint8_t (&b)[Comp0::cmdMax], Comp0::TCmdDesc& cmd) {
+  uint32_t pos;
+  Comp::GetPos(pos);
+  Comp::SetPos(adr);
+  Comp::Read(b, 1);
+  const uint32_t n = Comp0::Length(b[0]);
+  if (n > 1) Comp::Read(b + 1, n - 1);
+  Comp::SetPos(pos);
+  return n > 0 ? Comp0::Decode(b, cmd) : 0;
 }
 
-uint32_t Word(const uint8_t* b) {
-  return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+// Each event with the token it comes from (a command's own; otherwise the
+// token being looked at, which closes what the event ends), the token
+// consumed last and the one being looked at. A fix-up also with the text of
+// its jump once patched.
+void Watch(const Gen::TEvent& e) {
+  if (!recording) return;
+  Scnr::TPosDesc from = Scnr::pos;
+  Comp0::TCmdStr fixed;
+  uint32_t fn = 0;
+  if (e.kind == Gen::evCmd) {
+    from = e.tok;
+    Comp0::TCmdStr text;
+    const uint32_t tn = Comp0::Convert(e.cmd, text);
+    tovCmd(e.pos, e.cmd.fct, e.cmd.opd, Comp0::Length(e.cmd.fct), nullptr, text, tn, e.tok.l,
+           e.tok.c);
+  } else if (e.kind == Gen::evFix) {
+    Comp0::TCmdDesc jump;
+    uint8_t b[Comp0::cmdMax] = {};
+    if (e.at >= Comp0::fieldAt && CmdAt(e.at - Comp0::fieldAt, b, jump) > 0) {
+      jump.opd = e.value;
+      fn = Comp0::Convert(jump, fixed);
+    }
+  }
+  tovEvent(e.kind, e.text, e.n, e.lck, e.at, e.value, fixed, fn, from.l, from.c, Scnr::last.l,
+           Scnr::last.c, Scnr::pos.l, Scnr::pos.c);
+}
+
+void Const(const char* group, const char* name, double value) {
+  uint32_t n = 0;
+  while (name[n] != 0 && name[n] != ' ')
+    ++n;
+  tovConst(group, name, n, value);
+}
+
+// The texts of a list, in the order of their numbers.
+void List(const char* group, const char* const* names, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i)
+    Const(group, names[i], -1);
 }
 
 }  // namespace
@@ -80,6 +133,55 @@ EMSCRIPTEN_KEEPALIVE void tovInit() {
   Fio::exitHook = End;
   Fio::sink = Sink;
   Gen::watch = Watch;
+  Start::Modules();
+  Prsr::Objs(predeclared);
+}
+
+// The constants and names the page needs, by name, so that it keeps no list
+// of its own.
+EMSCRIPTEN_KEEPALIVE void tovConstants() {
+  Const("store", "size", Comp::prgSize);
+  Const("store", "stack", Comp::stackSize);
+  Const("store", "cells", Comp::varCnt);
+  Const("store", "endMark", Comp0::endMark);
+  Const("store", "cmdMax", Comp0::cmdMax);
+  Const("store", "fieldAt", Comp0::fieldAt);
+  Const("machine", "size", sizeof(Comp::TMachine));
+  Const("machine", "pc", offsetof(Comp::TMachine, pc));
+  Const("machine", "cmdPc", offsetof(Comp::TMachine, cmdPc));
+  Const("machine", "cond", offsetof(Comp::TMachine, cond));
+  Const("machine", "height", offsetof(Comp::TMachine, height));
+  Const("machine", "stack", offsetof(Comp::TMachine, stack));
+  Const("machine", "vars", offsetof(Comp::TMachine, vars));
+  Const("status", "ok", 0);
+  Const("status", "error", 9);
+  Const("status", "stopped", Comp::stopped);
+  for (uint32_t f = 0; f < Comp0::fctCnt; ++f)
+    Const("functions", Comp0::FctName(Comp0::TFunction(f)), -1);
+  for (uint32_t o = 0; o < Comp0::oprCnt; ++o)
+    Const("operations", Comp0::OprName(Comp0::TOperation(o)), -1);
+  for (uint32_t f = 0; f < Comp0::fctCnt; ++f) {
+    static const char* const kinds[] = {"none", "value", "cell", "operation", "address"};
+    Const("operands", kinds[Comp0::Operand(Comp0::TFunction(f))], -1);
+  }
+  static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock"};
+  static_assert(Gen::evUnlock == 4);
+  List("events", events, 5);
+  static const char* const types[] = {"BOOLEAN", "INTEGER"};
+  static_assert(Gen::tBool == 0 && Gen::tInt == 1);
+  List("types", types, 2);
+  static const char* const classes[] = {"CONST", "VAR", "TYPE"};
+  static_assert(Prsr::cConst == 0 && Prsr::cVar == 1 && Prsr::cType == 2);
+  List("classes", classes, 3);
+  uint32_t n;
+  for (uint32_t k = 0; const char* s = Scnr::Keyword(k, n); ++k)
+    tovConst("keywords", s, n, -1);
+  const Prsr::TObjDesc* o = Prsr::Objs(n);
+  for (uint32_t i = 0; i < predeclared; ++i) {
+    uint32_t k;
+    const char* s = Scnr::Text(o[i].id, k);
+    tovConst(o[i].cls == Prsr::cType ? "typeNames" : "constNames", s, k, o[i].val);
+  }
 }
 
 // Before a run: standard input is the file at path, events are reported or
@@ -91,40 +193,42 @@ EMSCRIPTEN_KEEPALIVE void tovPrepare(const char* path, int events, double bound)
     close(fd);
   }
   recording = events != 0;
-  Comp::bound = bound > 0 ? uint64_t(bound) : UINT64_MAX;
-  Comp::steps = 0;
+  Comp::bound = bound >= 1 ? uint64_t(bound) : noBound;
+  endStatus = 0;
 }
 
+// How the last run ended: 0, 9, or Comp::stopped at the bound.
+EMSCRIPTEN_KEEPALIVE int tovStatus() { return endStatus; }
 EMSCRIPTEN_KEEPALIVE double tovSteps() { return double(Comp::steps); }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrLine() { return errPos.l; }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrCol() { return errPos.c; }
+// The command that failed in the last run: started, and the run ended in an error.
+EMSCRIPTEN_KEEPALIVE double tovFailPc() {
+  return endStatus == 9 && Comp::steps > 0 ? double(machine.cmdPc) : -1;
+}
 
 // After a compilation: every command in the store, in address order, read
 // through the store's own cursor as the code generator reads it.
 EMSCRIPTEN_KEEPALIVE void tovCommands() {
   uint32_t len;
   Comp::GetPos(len);  // the code generator leaves the cursor at the end
-  uint32_t adr = 0;
-  while (adr < len) {
-    uint8_t b[5];
-    Comp::SetPos(adr);
-    Comp::Read(b, 1);
-    const uint32_t n = b[0] == Comp0::fHlt ? 1 : b[0] == Comp0::fOpr ? 2 : 5;
-    if (n > 1) Comp::Read(b + 1, n - 1);
-    const Comp0::TCmdDesc cmd{Comp0::TFunction(b[0]), n == 5 ? Word(b + 1) : n == 2 ? b[1] : 0u};
+  for (uint32_t adr = 0; adr < len;) {
+    Comp0::TCmdDesc cmd;
+    uint8_t b[Comp0::cmdMax] = {};
+    const uint32_t n = CmdAt(adr, b, cmd);
+    if (n == 0) break;
     Comp0::TCmdStr text;
     const uint32_t tn = Comp0::Convert(cmd, text);
-    tovCommand(adr, b, n, text, tn);
+    tovCmd(adr, cmd.fct, cmd.opd, n, b, text, tn, 0, 0);
     adr += n;
   }
-  Comp::SetPos(len);
 }
 
 // After a compilation: the program's own names (not the predeclared ones).
 EMSCRIPTEN_KEEPALIVE void tovNames() {
   uint32_t n;
   const Prsr::TObjDesc* o = Prsr::Objs(n);
-  for (uint32_t i = 4; i < n; ++i) {
+  for (uint32_t i = predeclared; i < n; ++i) {
     uint32_t k;
     const char* s = Scnr::Text(o[i].id, k);
     tovName(s, k, o[i].cls, o[i].typ, o[i].cls == Prsr::cVar ? int32_t(o[i].idx) : o[i].val);
@@ -132,28 +236,15 @@ EMSCRIPTEN_KEEPALIVE void tovNames() {
 }
 
 // A run step by step, on a program the last run compiled.
-EMSCRIPTEN_KEEPALIVE void tovStart() {
-  Comp::Rewind();
-  stepped = 0;
-}
+EMSCRIPTEN_KEEPALIVE void tovStart() { Comp::Rewind(); }
 
-// Runs up to n commands and returns how many ran; an error throws, with
-// tovStepped telling how far it got.
+// Runs up to n commands, as Exec does, and returns how many started; an error
+// throws, with tovSteps telling how far it got (the failed command counts).
 EMSCRIPTEN_KEEPALIVE double tovStep(double n) {
-  const uint64_t want = uint64_t(n);
-  const uint64_t from = stepped;
-  while (stepped - from < want) {
-    ++stepped;  // the command that fails counts as started
-    if (!Comp::Step()) {
-      --stepped;
-      break;
-    }
-  }
+  const uint64_t ran = Comp::Run(uint64_t(n));
   Fio::Flush();
-  return double(stepped - from);
+  return double(ran);
 }
-
-EMSCRIPTEN_KEEPALIVE double tovStepped() { return double(stepped); }
 
 // The machine's state, in a fixed place the page reads and writes.
 EMSCRIPTEN_KEEPALIVE Comp::TMachine* tovGet() {
@@ -163,7 +254,7 @@ EMSCRIPTEN_KEEPALIVE Comp::TMachine* tovGet() {
 
 EMSCRIPTEN_KEEPALIVE void tovSet(double steps) {
   Comp::Set(machine);
-  stepped = uint64_t(steps);
+  Comp::steps = uint64_t(steps);
 }
 
 }  // extern "C"

@@ -5,9 +5,10 @@
 // scripts/web test builds the site and the native helpers and sets TOV_SITE,
 // TOV_NATIVE, TOV_PROPERTY (the random program generator) and TOV_E2E (the
 // end-to-end driver, which exports its cases).
-import { after, before } from 'node:test';
-import { spawnSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { after, afterEach, before } from 'node:test';
+import { spawn, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
@@ -36,9 +37,11 @@ export async function start(mounts = {}) {
   return async () => { await ctx.browser.close(); ctx.server.close(); };
 }
 
-export function setup() {
+export function setup(mounts = {}) {
   let stop;
-  before(async () => { stop = await start(); });
+  before(async () => { stop = await start(mounts); });
+  // each test's pages end with it, so that the next starts on an idle browser
+  afterEach(() => Promise.all(ctx.browser.contexts().flatMap((c) => c.pages()).map((p) => p.close())));
   after(() => stop?.());
 }
 
@@ -77,6 +80,37 @@ export function consoleRun(args, stdin = '', files = {}) {
     rmSync(dir, { recursive: true, force: true });
   }
 }
+
+// The console program on many runs, {args, stdin, files} each, in two shell loops
+// beside the tests: starting a process from the tests' own large process costs
+// far more than from a small one. Resolves to [{status, stdout, stderr}] (Buffers).
+export async function consoleBatch(runs) {
+  const dir = mkdtempSync(join(tmpdir(), 'tov-batch-'));
+  try {
+    const dirs = runs.map((r, i) => {
+      const d = join(dir, String(i));
+      mkdirSync(join(d, 'w'), { recursive: true });
+      for (const [name, content] of Object.entries(r.files ?? {})) writeFileSync(join(d, 'w', name), content, 'latin1');
+      writeFileSync(join(d, 'stdin'), r.stdin ?? '', 'latin1');
+      writeFileSync(join(d, 'args'), r.args.map((a) => `${a}\0`).join(''));
+      return d;
+    });
+    const loop = 'for d; do mapfile -d "" a <"$d/args"; (cd "$d/w" && exec "$0" "${a[@]}" <"$d/stdin" >"$d/out" 2>"$d/err"); echo $? >"$d/status"; done';
+    const half = Math.ceil(dirs.length / 2);
+    await Promise.all([dirs.slice(0, half), dirs.slice(half)].map((part) => new Promise((ok, fail) => {
+      const p = spawn('bash', ['-c', loop, native, ...part], { stdio: 'inherit' });
+      p.on('error', fail);
+      p.on('close', (code) => (code === 0 ? ok() : fail(new Error(`console runs: status ${code}`))));
+    })));
+    return dirs.map((d) => ({ status: Number(readFileSync(join(d, 'status'), 'latin1')),
+      stdout: readFileSync(join(d, 'out')), stderr: readFileSync(join(d, 'err')) }));
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+// What the tests compare large outputs by: the length and the SHA-256 of the bytes.
+export const digest = (bytes) => `${bytes.length}:${createHash('sha256').update(bytes).digest('hex')}`;
 
 export const lines = (s) => s.split('\r\n').filter((l, i, a) => i < a.length - 1 || l !== '');
 

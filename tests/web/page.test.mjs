@@ -74,11 +74,11 @@ test('a runaway loop stops at the step limit, and Stop ends a run at once', asyn
   await waitText(page, '.toolbar .info', '1,001 lines'); // the header and 1,000 commands
   await page.click('#tab-machine'); // and stepping stops there too
   await page.keyboard.press('F10');
-  await waitText(page, '#machine-info', 'Step 0');
+  await waitText(page, '#machine-info', 'Step 1 of');
   await page.keyboard.press('F5');
   await waitText(page, '#machine-info', 'Step 1,000 of 1,000');
   assert.match(await page.locator('#machine-info').textContent(), /stopped at the step limit$/);
-  await page.fill('#limit', '2000000000');
+  await page.fill('#limit', '10000000');
   await page.click('#run');
   await page.waitForFunction(() => !document.querySelector('#stop').disabled);
   await page.click('#stop');
@@ -107,8 +107,14 @@ test('a link keeps the program; a link that does not decode gives an empty edito
   const page = await reopen(source);
   await waitText(page, '#listing', 'Val 42');
   assert.equal((await page.locator('.cm-line').allTextContents()).join('\n'), source);
-  for (const bad of ['#src=%%%', '#src=AAAAA', '#src=_-8', '#other']) {
-    const p = await open(bad);
+  // opened afresh, then set in the same tab
+  const p = await open('#src=%%%');
+  await waitText(p, '#notice', 'editor starts empty');
+  assert.equal(await p.locator('.cm-content').textContent(), '');
+  for (const bad of ['#src=AAAAA', '#src=_-8', '#other']) {
+    await p.evaluate(() => { location.hash = '#src=QkVHSU4gRU5ELg'; }); // BEGIN END.
+    await waitText(p, '.cm-content', 'BEGIN END.');
+    await p.evaluate((h) => { location.hash = h; }, bad);
     await waitText(p, '#notice', 'editor starts empty');
     assert.equal(await p.locator('.cm-content').textContent(), '', bad);
   }
@@ -195,7 +201,8 @@ test('stepping shows each state of the console\'s trace, stepping back returns t
   const page = await openGcd();
   await page.click('#tab-machine');
   const states = [];
-  for (let k = 0; k < 30; k++) {
+  // the first press records the run and steps once, as every later press
+  for (let k = 1; k < 30; k++) {
     await page.keyboard.press('F10');
     await waitText(page, '#machine-info', `Step ${k} of 214`);
     const m = await machine(page);
@@ -203,7 +210,7 @@ test('stepping shows each state of the console\'s trace, stepping back returns t
     const [, pc, cond, depth, under, top] = /^Comp\.Dbg: +(\d+): (TRUE |FALSE) +(\d+) (.{11}) (.{11}):/.exec(gcdExec[k]);
     assert.match(m.info, new RegExp(`pc ${pc} · cond ${cond.trim()}`), `step ${k}`);
     assert.deepEqual([m.stack.length, ...m.stack.slice(-2).reverse()], [Number(depth), ...[top, under].slice(0, depth).map(Number)], `step ${k}`);
-    states.push(m);
+    states[k] = m;
   }
   assert.deepEqual(states[29].cells, { x: '609', y: '462' });
   for (let k = 28; k >= 20; k--) {
@@ -236,10 +243,126 @@ test('a run-time error is shown at the source line of the failing command, in a 
   await waitText(page, '#run-error', `${want} (line 5)`);
   assert.equal(await page.locator('.cm-line.cm-fault').textContent(), '  WRITE a / b;');
   await page.click('#tab-machine');
-  await page.keyboard.press('F10');
-  await waitText(page, '#machine-info', 'Step 0');
-  await page.keyboard.press('F5');
+  await page.keyboard.press('F5'); // the first press runs to the end
   await waitText(page, '#machine-error', `${want} (line 5)`);
   assert.equal(await page.locator('#listing .row.current .txt').textContent(), 'Div');
   assert.equal(await page.locator('#machine-output').textContent(), '7\r\n');
+});
+
+// The generator trace's lines in view, and those of the console.
+const shownLines = (page) => page.locator('#panel-traces .line').allTextContents();
+const genLines = lines(gcdRun.stderr).filter((l) => l.startsWith('Gen.Dbg: ') && !l.includes('lck  pos'));
+
+test('the traces: each line under the line of its token, by kind, only fix-ups; Enter moves the replay and the machine there', async () => {
+  const page = await openGcd();
+  await page.click('#tab-traces');
+  await waitText(page, '#trace-caption', `of ${genLines.length + 1} lines`);
+  // line 9 is the WHILE's END: its jump back, and the fix-up of the WHILE's jump
+  await page.fill('#trace-line', '9');
+  await waitText(page, '#trace-caption', '(2 of');
+  assert.deepEqual(await shownLines(page), ['Gen.Dbg:   0   93: Jmp 20', 'Gen.Dbg: Fixup 33 with 98']);
+  await page.fill('#trace-line', '');
+  await page.selectOption('#trace-kind', { label: 'Jpf' });
+  await waitText(page, '#trace-caption', `(${genLines.filter((l) => / Jpf /.test(l)).length} of`);
+  assert.deepEqual(await shownLines(page), genLines.filter((l) => / Jpf /.test(l)));
+  await page.selectOption('#trace-kind', '');
+  await page.check('#trace-fixups');
+  await waitText(page, '#trace-caption', `(${genLines.filter((l) => l.includes('Fixup')).length} of`);
+  assert.deepEqual(await shownLines(page), genLines.filter((l) => l.includes('Fixup')));
+  // Enter on the marked line, as a click, moves the replay to its event
+  await page.locator('#panel-traces .line').nth(1).click();
+  await page.keyboard.press('ArrowDown');
+  await page.keyboard.press('Enter');
+  await page.click('#tab-replay');
+  assert.match(await page.locator('#replay-event').textContent(), new RegExp(`${genLines.filter((l) => l.includes('Fixup'))[2]}$`));
+  // the execution trace: the console's lines, those of one source line, and a step to go to
+  await page.click('#tab-traces');
+  await page.uncheck('#trace-fixups');
+  await page.selectOption('#trace-which', 'exec');
+  await waitText(page, '#trace-caption', '(214 of 214 lines)');
+  assert.equal((await page.locator('#trace-caption').textContent()).split('  (')[0], lines(gcdRun.stderr).find((l) => l.includes('pc  cond')));
+  await page.waitForFunction(() => !document.querySelector('#panel-traces .line')?.textContent.includes('…'));
+  const first = await shownLines(page);
+  assert.deepEqual(first, gcdExec.slice(0, first.length));
+  await page.fill('#trace-line', '16');
+  await waitText(page, '#trace-caption', '(4 of 214');
+  await page.waitForFunction(() => ![...document.querySelectorAll('#panel-traces .line')].some((l) => l.textContent === '…'));
+  assert.deepEqual(await shownLines(page), gcdExec.slice(-5, -1));
+  await page.locator('#panel-traces .line').nth(3).click();
+  await page.keyboard.press('Enter');
+  await page.click('#tab-machine');
+  await waitText(page, '#machine-info', 'Step 212 of 214 · pc 250');
+  assert.deepEqual(page.problems, []);
+});
+
+test('the replay marks the token a command comes from, and the one being parsed; a backward jump has its arrow', async () => {
+  const page = await openGcd();
+  await page.click('#tab-replay');
+  await page.focus('#replay-slider');
+  await page.keyboard.press('Home');
+  while (!(await page.locator('#replay-event').textContent()).endsWith('Jmp 20')) await page.keyboard.press('ArrowRight');
+  // the WHILE's END on line 9, not the IF's on line 8
+  const token = page.locator('.cm-token');
+  assert.equal(await token.textContent(), 'END');
+  assert.equal(await token.evaluate((el) => el.closest('.cm-line').textContent), '  END;');
+  assert.equal(await page.locator('.cm-parsing').textContent(), 'END');
+  assert.equal(await page.locator('#panel-replay svg.arrows path[data-adr="93"]').count(), 1);
+  // the fix-up that follows lands the WHILE's jump; its token is the same END
+  await page.keyboard.press('ArrowRight');
+  assert.match(await page.locator('#replay-event').textContent(), /Fixup 33 with 98$/);
+  assert.equal(await page.locator('#panel-replay svg.arrows path[data-adr="32"]').count(), 1);
+  assert.equal(await token.evaluate((el) => el.closest('.cm-line').textContent), '  END;');
+});
+
+test('a program link set in the same tab loads', async () => {
+  const page = await openGcd();
+  const source = 'BEGIN WRITE 6 * 7 END.\n';
+  await page.evaluate((s) => { location.hash = `#src=${btoa(s).replace(/=+$/, '')}`; }, source);
+  await waitListing(page, source);
+  assert.equal((await page.locator('.cm-line').allTextContents()).join('\n'), source);
+  await page.evaluate(() => { location.hash = '#src=%%%'; });
+  await waitText(page, '#notice', 'editor starts empty');
+  assert.deepEqual(page.problems, []);
+});
+
+test('the step limit takes whole numbers from 1 to its maximum and says so when it refuses one', async () => {
+  const page = await openGcd();
+  for (const bad of ['-1', '0', '0.5', 'text', '1e99', '10000001']) {
+    await page.fill('#limit', bad);
+    await page.click('#run');
+    await waitText(page, '#limit-error', 'The step limit must be a whole number from 1 to 10,000,000.');
+    await waitText(page, '#status', 'Not run');
+    assert.equal(await page.locator('#limit').getAttribute('aria-invalid'), 'true', bad);
+    assert.equal(await page.locator('#output').textContent(), '', bad);
+  }
+  await page.fill('#limit', '100');
+  await page.click('#run');
+  await waitText(page, '#status', 'Stopped at the step limit after 100 commands.');
+  assert.equal(await page.locator('#limit-error').textContent(), '');
+  await page.click('#tab-machine');
+  await page.getByRole('button', { name: 'Run to end' }).click(); // one press on a fresh program
+  await waitText(page, '#machine-info', 'Step 100 of 100');
+});
+
+test('every tab passes axe with no serious or critical violation; the store and a listing row by keyboard and in words', async () => {
+  const page = await openGcd();
+  await page.click('#run');
+  await waitText(page, '#status', 'Finished');
+  await page.evaluate(readFileSync(join(root, 'web/node_modules/axe-core/axe.min.js'), 'utf8'));
+  for (const tab of ['output', 'console', 'machine', 'store', 'replay', 'traces']) {
+    await page.click(`#tab-${tab}`);
+    if (tab === 'machine') await page.keyboard.press('F10');
+    await page.waitForFunction(() => !/Recording/.test(document.querySelector('#panel-traces .note')?.textContent ?? ''));
+    const found = await page.evaluate(async () => (await axe.run(document, { resultTypes: ['violations'] })).violations
+      .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+      .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+    assert.deepEqual(found, [], tab);
+  }
+  await page.click('#tab-store');
+  await page.focus('#store');
+  await page.keyboard.press('End');
+  assert.deepEqual(await page.locator('.byte.chosen').allTextContents(), ['00']); // the Hlt
+  await page.keyboard.press('ArrowLeft');
+  assert.deepEqual(await page.locator('.byte.chosen').allTextContents(), ['04', '00']); // Wrt
+  assert.equal(await page.getByRole('option', { name: 'address 5: Sto 0, variable x, from x at line 6, column 3' }).count(), 1);
 });

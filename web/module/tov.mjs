@@ -5,8 +5,6 @@ import createTov from './tov-core.mjs';
 
 const latin = new TextDecoder('latin1');
 const utf8 = new TextEncoder();
-const kinds = ['head', 'cmd', 'fixup', 'lock', 'unlock'];
-const machineSize = 400; // Comp::TMachine: pc, cmdPc, cond, height, 32 stack entries, 64 cells
 
 // The end of a run: thrown by the program's exit, caught by the caller here.
 class End {
@@ -54,12 +52,40 @@ function instance(wasm) {
   m.tovEnd = (status) => new End(status);
   m.tovSink = () => {};
   m.tovEvent = () => {};
-  m.tovCommand = () => {};
+  m.tovCmd = () => {};
   m.tovName = () => {};
   createTov(m); // ready at once: the instantiation above is synchronous
   m._tovInit();
   m.FS.mkdir('/w');
+  m.constants = constantsOf(m);
   return m;
+}
+
+// The program's constants and names by name: {group: {name: value}} for numbers,
+// {group: [names]} for lists in the order of their numbers.
+function constantsOf(m) {
+  const c = {};
+  m.tovConst = (gp, p, n, v) => {
+    const g = text(m, gp, m.HEAPU8.indexOf(0, gp) - gp);
+    const name = text(m, p, n);
+    if (v === -1) (c[g] ??= []).push(name);
+    else (c[g] ??= {})[name] = v;
+  };
+  m._tovConstants();
+  for (const v of Object.values(c)) Object.freeze(v);
+  return Object.freeze(c);
+}
+
+// A command record from the program's tovCmd.
+function command(m, adr, fct, opd, length, bytes, t, tn, line, col) {
+  const k = m.constants;
+  const operand = k.operands[fct];
+  const c = { adr, fct, opd, length, field: operand === 'address' ? adr + k.store.fieldAt : null,
+    name: operand === 'operation' ? k.operations[opd] : k.functions[fct], operand, text: text(m, t, tn) };
+  if (operand === 'value') c.value = opd | 0;
+  if (bytes) c.bytes = Array.from(m.HEAPU8.subarray(bytes, bytes + length));
+  if (line) c.from = { line, col };
+  return c;
 }
 
 function text(m, p, n) {
@@ -114,7 +140,8 @@ function call(m, args, stdin, files, { events = false, bound = 0 } = {}) {
     m._main(args.length + 1, argv);
     throw new Error('tov: main returned');
   } catch (e) {
-    if (e instanceof End) return e.status;
+    // a stop at the bound is status 9 to the caller, as an error is
+    if (e instanceof End) return e.status === m.constants.status.stopped ? 9 : e.status;
     throw e;
   } finally {
     m.stackRestore(sp);
@@ -130,6 +157,13 @@ function cstr(m, s) {
   return p;
 }
 
+// The lines of a text, without their CR LF ends.
+function lines(s) {
+  const all = s.split('\r\n');
+  if (all.at(-1) === '') all.pop();
+  return all;
+}
+
 function lastLine(s) {
   const lines = s.split('\r\n');
   return lines.length > 1 ? lines[lines.length - 2] : '';
@@ -140,13 +174,20 @@ function compileWith(m, source) {
   const out = new Bytes();
   const err = new Bytes();
   const events = [];
+  const kinds = m.constants.events;
+  let cmd = null;
   m.tovSink = (s, p, n) => (s === 0 ? out : err).add(m.HEAPU8.subarray(p, p + n));
-  m.tovEvent = (kind, p, n, lck, pos, at, value, line, col, nline, ncol, fline, fcol) => {
-    const e = { kind: kinds[kind], text: text(m, p, n), lck, pos, line, col, next: { line: nline, col: ncol } };
-    if (kind === 1) e.from = { line: fline, col: fcol };
-    if (kind === 2) {
+  m.tovCmd = (...a) => (cmd = command(m, ...a));
+  m.tovEvent = (kind, p, n, lck, at, value, fp, fn, fl, fc, ll, lc, nl, nc) => {
+    const e = { kind: kinds[kind], text: text(m, p, n), lck, from: { line: fl, col: fc },
+      last: { line: ll, col: lc }, next: { line: nl, col: nc } };
+    if (e.kind === 'cmd') {
+      e.cmd = cmd;
+      e.pos = cmd.adr;
+    } else if (e.kind === 'fixup') {
       e.at = at;
       e.value = value;
+      e.fixed = text(m, fp, fn);
     }
     events.push(e);
   };
@@ -161,23 +202,22 @@ function compileWith(m, source) {
   }
   // the command that went to an address is the last one emitted unlocked there
   const from = new Map();
-  for (const e of events) if (e.kind === 'cmd' && e.lck === 0) from.set(e.pos, e);
-  m.tovCommand = (adr, p, n, t, tn) => {
-    const e = from.get(adr);
-    result.commands.push({
-      adr,
-      bytes: Array.from(m.HEAPU8.subarray(p, p + n)),
-      text: text(m, t, tn),
-      line: e ? e.from.line : 0,
-      col: e ? e.from.col : 0,
-    });
+  for (const e of events) if (e.kind === 'cmd' && e.lck === 0) from.set(e.pos, e.cmd.from);
+  m.tovCmd = (...a) => {
+    const c = command(m, ...a);
+    c.from = from.get(c.adr) ?? { line: 0, col: 0 };
+    c.line = c.from.line;
+    c.col = c.from.col;
+    result.commands.push(c);
   };
   m._tovCommands();
+  m.tovCmd = () => {};
+  const { types, classes } = m.constants;
   m.tovName = (p, n, cls, typ, val) => {
     const name = text(m, p, n);
-    const type = typ === 0 ? 'BOOLEAN' : 'INTEGER';
-    if (cls === 1) result.vars.push({ name, type, cell: val });
-    else if (cls === 0) result.vars.push({ name, type, value: val, const: true });
+    const type = types[typ];
+    if (classes[cls] === 'VAR') result.vars.push({ name, type, cell: val });
+    else if (classes[cls] === 'CONST') result.vars.push({ name, type, value: val, const: true });
   };
   m._tovNames();
   return result;
@@ -187,33 +227,37 @@ function compileWith(m, source) {
 function makeMachine(wasm, source, limit) {
   const m = instance(wasm);
   const out = [];
-  let errAt = 0; // the block of standard error flushed last: the trace, or the error line at its end
+  let errAt = 0; // the block of standard error flushed last: the error line at its end
   let errLen = 0;
+  let traced = null; // while a step is traced: the blocks of standard error
   m.tovSink = (s, p, n) => {
     if (s === 0) out.push(text(m, p, n));
-    else [errAt, errLen] = [p, n];
+    else {
+      [errAt, errLen] = [p, n];
+      traced?.push(text(m, p, n));
+    }
   };
   if (call(m, [], source, {}) !== 0) return null;
   out.length = 0; // the listing
   m._tovStart();
+  const lay = m.constants.machine;
   const at = m._tovGet();
-  const initial = m.HEAPU8.slice(at, at + machineSize);
+  const initial = m.HEAPU8.slice(at, at + lay.size);
   let output = '';
   let steps = 0;
   let error = null;
   let failPc = null;
   let ended = false;
 
-  // The state lies at a fixed place (32-bit words: pc, cmdPc, cond, height,
-  // the stack, the cells), brought up to date once after each change.
-  const base = m._tovGet() >> 2;
+  // The state lies at a fixed place, laid out as the constants say, brought up
+  // to date once after each change.
   let seen = true;
-  const word = (i) => {
+  const word = (offset) => {
     if (!seen) {
       m._tovGet();
       seen = true;
     }
-    return m.HEAP32[base + i];
+    return m.HEAP32[(at + offset) >> 2];
   };
   const collect = () => {
     if (out.length) {
@@ -224,38 +268,45 @@ function makeMachine(wasm, source, limit) {
 
   const api = {
     limit,
-    step(n = 1) {
+    trace: [],
+    step(n = 1, { trace = false } = {}) {
+      api.trace = [];
       if (ended || error) return 0;
       const want = Math.floor(Math.min(n, limit - steps, 2 ** 52));
       if (want <= 0) return 0;
       let ran;
       seen = false;
+      if (trace) traced = [];
       try {
         ran = m._tovStep(want);
         if (ran < want) ended = true;
       } catch (e) {
         if (!(e instanceof End)) throw e;
-        ran = m._tovStepped() - steps;
+        ran = m._tovSteps() - steps;
         error = lastLine(text(m, errAt, errLen));
-        failPc = word(1);
+        failPc = m._tovFailPc();
+      } finally {
+        if (traced) api.trace = lines(traced.join(''));
+        traced = null;
       }
       steps += ran;
       collect();
       return ran;
     },
     get pc() {
-      return word(0);
+      return word(lay.pc);
     },
     get cond() {
-      return (word(2) & 255) !== 0;
+      return (word(lay.cond) & 255) !== 0;
     },
     get stack() {
-      const ac = word(3);
-      return Array.from(m.HEAP32.subarray(base + 4, base + 4 + ac));
+      const ac = word(lay.height);
+      return Array.from(m.HEAP32.subarray((at + lay.stack) >> 2, ((at + lay.stack) >> 2) + ac));
     },
     get cells() {
-      word(0);
-      return m.HEAP32.slice(base + 36, base + 100);
+      word(lay.pc);
+      const from = (at + lay.vars) >> 2;
+      return m.HEAP32.slice(from, from + m.constants.store.cells);
     },
     get output() {
       return output;
@@ -280,13 +331,12 @@ function makeMachine(wasm, source, limit) {
     },
     // A copy of everything the run has changed, for restore.
     snapshot() {
-      const p = m._tovGet();
-      return { state: m.HEAPU8.slice(p, p + machineSize), steps, output: output.length, printed: output, ended, error, failPc };
+      m._tovGet();
+      return { state: m.HEAPU8.slice(at, at + lay.size), steps, output: output.length, printed: output, ended, error, failPc };
     },
     restore(s) {
       seen = false;
-      const p = m._tovGet();
-      m.HEAPU8.set(s.state, p);
+      m.HEAPU8.set(s.state, at);
       m._tovSet(s.steps);
       steps = s.steps;
       output = s.printed ?? output.slice(0, s.output);
@@ -310,18 +360,20 @@ export async function load(url = new URL('tov-core.wasm', import.meta.url)) {
   );
   const shared = instance(wasm);
   return {
+    constants: shared.constants,
     run(args, stdin = '', files = {}, { limit = 0 } = {}) {
       const out = new Bytes();
       const err = new Bytes();
       shared.tovSink = (s, p, n) => (s === 0 ? out : err).add(shared.HEAPU8.subarray(p, p + n));
       const status = call(shared, args, stdin, files, { bound: limit });
-      const steps = shared._tovSteps();
+      const failPc = shared._tovFailPc();
       return {
         status,
         stdout: out.bytes(),
         stderr: err.bytes(),
-        steps,
-        limited: limit > 0 && status === 9 && steps === limit,
+        steps: shared._tovSteps(),
+        limited: shared._tovStatus() === shared.constants.status.stopped,
+        failPc: failPc < 0 ? null : failPc,
       };
     },
     compile(source) {

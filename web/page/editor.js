@@ -1,9 +1,10 @@
 // The source editor: CodeMirror with the tov mode, the compile error as a diagnostic and
 // decoration layers that the views use to point at source text.
 import { EditorView, basicSetup } from 'codemirror';
-import { EditorState, StateEffect, StateField } from '@codemirror/state';
+import { EditorState, StateEffect, StateField, Compartment } from '@codemirror/state';
 import { Decoration } from '@codemirror/view';
 import { setDiagnostics } from '@codemirror/lint';
+import { ensureSyntaxTree } from '@codemirror/language';
 import { tovLanguage } from './lang.js';
 
 const utf8 = new TextEncoder();
@@ -22,12 +23,20 @@ export function offsetOf(doc, line, col) {
   return l.from + i;
 }
 
-// Length of the token that starts at offset (a word, a number, a two-character operator
-// or one character).
-export function tokenLength(doc, at) {
-  const rest = doc.sliceString(at, Math.min(doc.length, at + 256));
-  const m = /^(?:[A-Za-z0-9]+|:=|<=|>=|<>)/.exec(rest);
-  return m ? m[0].length : Math.min(1, rest.length);
+// Length of the token that starts at offset, as the language mode reads it (one
+// character where the mode has no token).
+export function tokenLength(state, at) {
+  const tree = ensureSyntaxTree(state, Math.min(state.doc.length, at + 1), 50);
+  const node = tree?.resolveInner(at, 1);
+  if (node && node.from === at && node.to > at && node.type.name !== 'Document') return node.to - at;
+  return Math.min(1, state.doc.length - at);
+}
+
+const language = new Compartment();
+
+// Colours the words the module names: keywords, type names, constants.
+export function setWords(view, constants) {
+  view.dispatch({ effects: language.reconfigure(tovLanguage(constants)) });
 }
 
 // A named set of decorations that a view replaces as a whole.
@@ -55,10 +64,10 @@ export function createEditor(parent, doc, onChange, onSelect) {
       doc,
       extensions: [
         basicSetup,
-        tovLanguage,
+        language.of(tovLanguage(null)),
         // The compiler ends lines at line feeds only; a lone carriage return stays a character.
         EditorState.lineSeparator.of('\n'),
-        EditorView.contentAttributes.of({ 'aria-label': 'Program source' }),
+        EditorView.contentAttributes.of({ 'aria-label': 'Program source', tabindex: '0' }),
         Object.values(layers).map((l) => l.field),
         EditorView.updateListener.of((u) => {
           if (u.docChanged) onChange(u.state.doc.toString());
@@ -92,7 +101,7 @@ export function decorate(view, name, items) {
 // The source range of the token at a compiler position.
 export function tokenRange(view, line, col) {
   const from = offsetOf(view.state.doc, line, col);
-  return { from, to: from + tokenLength(view.state.doc, from) };
+  return { from, to: from + tokenLength(view.state, from) };
 }
 
 export function reveal(view, from) {

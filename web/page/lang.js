@@ -1,11 +1,8 @@
-// Highlighting for tov sources: keywords, predeclared names, numbers, operators and
-// comments, which nest, so the mode keeps the comment depth across lines.
+// Highlighting for tov sources, the editor's one tokenizer: its tokens give both the
+// colours and, through the syntax tree, the length of the token at a compiler position.
+// Comments nest, so the mode keeps the comment depth across lines. Which words are
+// keywords, type names and constants comes from the module (words()).
 import { StreamLanguage } from '@codemirror/language';
-
-const keywords = new Set(['BEGIN', 'CONST', 'DO', 'ELSE', 'ELSIF', 'END', 'IF', 'REPEAT',
-  'THEN', 'UNTIL', 'VAR', 'WHILE', 'WRITE']);
-const types = new Set(['INTEGER', 'BOOLEAN']);
-const bools = new Set(['TRUE', 'FALSE']);
 
 // Consumes comment text up to the close of the outermost open comment or the end of the line.
 function comment(stream, state) {
@@ -17,29 +14,35 @@ function comment(stream, state) {
   return 'comment';
 }
 
-export const tovLanguage = StreamLanguage.define({
-  name: 'tov',
-  startState: () => ({ depth: 0 }),
-  copyState: (s) => ({ depth: s.depth }),
-  token(stream, state) {
-    if (state.depth > 0) return comment(stream, state);
-    // Every control byte, the blank, DEL and every non-ASCII character count as white space.
-    if (stream.eatWhile(/[\u0000-\u0020\u007f-\uffff]/)) return null;
-    if (stream.match('(*')) { state.depth = 1; return comment(stream, state); }
-    // A number runs on over letters, as the compiler reads it.
-    if (stream.match(/^[0-9][A-Za-z0-9]*/)) return 'number';
-    const word = stream.match(/^[A-Za-z][A-Za-z0-9]*/);
-    if (word) {
-      const w = word[0];
-      if (keywords.has(w)) return 'keyword';
-      if (types.has(w)) return 'typeName';
-      if (bools.has(w)) return 'bool';
-      return 'variableName';
-    }
-    if (stream.match(/^(:=|<=|>=|<>|[#&*+\-/<=>|~])/)) return 'operator';
-    if (stream.match(/^[():;.]/)) return 'punctuation';
-    stream.next();
-    return 'invalid';
-  },
-  languageData: { commentTokens: { block: { open: '(*', close: '*)' } } },
-});
+// The language for the module's constants (null: before they arrive, every word a name).
+export function tovLanguage(constants) {
+  const keywords = new Set(constants?.keywords ?? []);
+  const types = new Set(Object.keys(constants?.typeNames ?? {}));
+  const consts = new Set(Object.keys(constants?.constNames ?? {}));
+  return StreamLanguage.define({
+    name: 'tov',
+    startState: () => ({ depth: 0 }),
+    copyState: (s) => ({ depth: s.depth }),
+    token(stream, state) {
+      if (state.depth > 0) return comment(stream, state);
+      // Every control byte, the blank, DEL and every non-ASCII character count as white space.
+      if (stream.eatWhile(/[\u0000-\u0020\u007f-\uffff]/)) return null;
+      if (stream.match('(*')) { state.depth = 1; return comment(stream, state); }
+      // A number runs on over letters, as the compiler reads it.
+      if (stream.match(/^[0-9][A-Za-z0-9]*/)) return 'number';
+      const word = stream.match(/^[A-Za-z][A-Za-z0-9]*/);
+      if (word) {
+        const w = word[0];
+        if (keywords.has(w)) return 'keyword';
+        if (types.has(w)) return 'typeName';
+        if (consts.has(w)) return 'bool';
+        return 'variableName';
+      }
+      if (stream.match(/^(:=|<=|>=|<>|[#&*+\-/<=>|~])/)) return 'operator';
+      if (stream.match(/^[():;.]/)) return 'punctuation';
+      stream.next();
+      return 'invalid';
+    },
+    languageData: { commentTokens: { block: { open: '(*', close: '*)' } } },
+  });
+}

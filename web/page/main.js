@@ -1,7 +1,7 @@
 // The page: the editor, the worker that compiles and runs, the program in the link, and
 // the views, which render the shared state.
 import { state, set, on } from './state.js';
-import { createEditor, setText, showError } from './editor.js';
+import { createEditor, setText, showError, setWords } from './editor.js';
 import { examples } from './examples.js';
 import * as link from './link.js';
 import * as listing from './views/listing.js';
@@ -56,12 +56,17 @@ let recording = null;
 function record() {
   if (recording) return recording;
   if (!state.compiled?.ok) return Promise.resolve(false);
+  const steps = limit();
+  if (steps === null) {
+    status('Not run: the step limit is not valid.');
+    return Promise.resolve(false);
+  }
   recording = (async () => {
     set({ running: true });
     status('Recording the run…');
     try {
       const source = state.source;
-      const machine = await call('record', { source, limit: limit() });
+      const machine = await call('record', { source, limit: steps });
       if (source !== state.source) return false;
       set({ machine });
       status('');
@@ -104,17 +109,28 @@ function sourceChanged(text) {
 }
 
 // ---- running ----
+// The step limit: a whole number from 1 to maxLimit, which bounds what a run keeps.
+export const maxLimit = 10000000;
+
+// The limit in the field, or null (and the field marked, and said why) when it is none.
 function limit() {
-  const n = Math.floor(Number($('limit').value));
-  return n >= 1 ? n : 1000000;
+  const field = $('limit'), text = field.value.trim();
+  const n = /^[0-9]+$/.test(text) ? Number(text) : NaN;
+  const ok = n >= 1 && n <= maxLimit;
+  field.setAttribute('aria-invalid', String(!ok));
+  $('limit-error').textContent = ok ? ''
+    : `The step limit must be a whole number from 1 to ${maxLimit.toLocaleString('en')}.`;
+  return ok ? n : null;
 }
 
 async function run() {
+  const steps = limit();
+  if (steps === null) { status('Not run: the step limit is not valid.'); return; }
   set({ running: true, run: null });
   status('Running…');
   const started = performance.now();
   try {
-    const r = await call('run', { source: state.source, limit: limit() });
+    const r = await call('run', { source: state.source, limit: steps });
     set({ run: r });
     const ms = Math.round(performance.now() - started);
     if (r.limited) status(`Stopped at the step limit after ${r.steps.toLocaleString('en')} commands.`);
@@ -176,6 +192,10 @@ function start() {
     text = shared.text;
   }
   state.source = text;
+  call('constants').then((constants) => {
+    set({ constants });
+    setWords(page.editor, constants);
+  });
 
   page.editor = createEditor($('editor'), text, sourceChanged, (s) => {
     const line = s.doc.lineAt(s.selection.main.head).number;
@@ -190,9 +210,17 @@ function start() {
   });
   // a new limit asks for a new recording of the run
   $('limit').addEventListener('change', () => {
+    limit();
     if (state.running) return;
     recording = null;
     set({ machine: null });
+  });
+  // a program link set in this tab (the address bar, location.hash) loads
+  window.addEventListener('hashchange', () => {
+    const shared = link.read();
+    if (shared.error) setText(page.editor, '');
+    else if (shared.text !== null && shared.text !== state.source) setText(page.editor, shared.text);
+    $('notice').textContent = shared.error ?? '';
   });
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);

@@ -1,8 +1,8 @@
 // The record of one run of the machine, made once in the worker, so that the page can
 // move forwards and backwards through it. State j is the machine before its (j+1)-th
-// command, as the execution trace shows it. Per state the record keeps what a trace line
-// shows (pc, cond, stack depth and the two top entries); every `every` states it keeps a
-// snapshot of the machine, and state j is the nearest snapshot before it run forward.
+// command, as the execution trace shows it. Per state the record keeps the pc; every
+// `every` states it keeps a snapshot of the machine, and state j is the nearest snapshot
+// before it run forward. Trace lines are written by the machine itself when asked for.
 
 const every = 1024;
 const tail = 8192;
@@ -12,18 +12,21 @@ export class Recording {
     this.m = m;
     let size = 1024;
     this.pc = new Uint16Array(size);
-    this.cond = new Uint8Array(size);
-    this.ac = new Uint8Array(size);
-    this.top1 = new Int32Array(size);
-    this.top = new Int32Array(size);
     this.snaps = [];
     let n = 0;
     this.capture(0);
-    while (!m.done) {
-      // a failed command and the step that finds the end change no state
-      if (m.step(1) === 0 || m.error !== null) break;
-      if (++n === size) this.grow(size *= 2);
-      this.capture(n);
+    // the first step writes the execution trace's header before its line
+    m.step(1, { trace: true });
+    this.header = m.trace[0] ?? '';
+    if (m.steps === 1 && m.error === null) {
+      n = 1;
+      this.capture(1);
+      while (!m.done) {
+        // a failed command and the step that finds the end change no state
+        if (m.step(1) === 0 || m.error !== null) break;
+        if (++n === size) this.grow(size *= 2);
+        this.capture(n);
+      }
     }
     this.n = n;
     this.error = m.error;
@@ -32,31 +35,29 @@ export class Recording {
   }
 
   grow(size) {
-    for (const k of ['pc', 'cond', 'ac', 'top1', 'top']) {
-      const a = new this[k].constructor(size);
-      a.set(this[k]);
-      this[k] = a;
-    }
+    const a = new Uint16Array(size);
+    a.set(this.pc);
+    this.pc = a;
   }
 
   capture(j) {
-    const m = this.m, st = m.stack, a = st.length;
-    this.pc[j] = m.pc;
-    this.cond[j] = m.cond ? 1 : 0;
-    this.ac[j] = a;
-    this.top[j] = a > 0 ? st[a - 1] : 0;
-    this.top1[j] = a > 1 ? st[a - 2] : 0;
-    if (j % every === 0) this.snaps.push(m.snapshot());
+    this.pc[j] = this.m.pc;
+    if (j % every === 0) this.snaps.push(this.m.snapshot());
+  }
+
+  // The machine at state j.
+  goTo(j) {
+    const m = this.m, snap = this.snaps[Math.floor(j / every)];
+    m.restore(snap);
+    m.step(j - snap.steps);
   }
 
   // The whole machine state j. Only the output's last `tail` characters are sent, so
   // that a step costs the same however much the program has written.
   state(j) {
     j = Math.max(0, Math.min(j, this.n));
-    const m = this.m, snap = this.snaps[Math.floor(j / every)];
-    m.restore(snap);
-    m.step(j - snap.steps);
-    const last = j === this.n, out = m.output, end = out.length;
+    this.goTo(j);
+    const m = this.m, last = j === this.n, out = m.output, end = out.length;
     return {
       step: j, steps: this.n, pc: m.pc, cond: m.cond, stack: m.stack, cells: m.cells,
       output: out.slice(Math.max(0, end - tail)), written: end,
@@ -73,13 +74,28 @@ export class Recording {
     return this.n;
   }
 
-  // What the execution trace shows, for every state up to the last.
+  // The number of execution trace lines: one per command started (a run that ends or
+  // stops has none for its last state, one that fails has the failing command's).
+  get count() { return this.error !== null ? this.n + 1 : this.n; }
+
+  // What the traces' filters need: each state's pc, and how the run ended.
   history() {
-    const n = this.n + 1;
-    return {
-      pc: this.pc.slice(0, n), cond: this.cond.slice(0, n), ac: this.ac.slice(0, n),
-      top1: this.top1.slice(0, n), top: this.top.slice(0, n),
-      error: this.error, failPc: this.failPc, limited: this.limited,
-    };
+    return { pc: this.pc.slice(0, this.count), header: this.header, error: this.error,
+      failPc: this.failPc, limited: this.limited };
+  }
+
+  // The execution trace lines of the states `steps`, {step: line}, written by the
+  // machine as it runs each of those commands.
+  lines(steps) {
+    const got = {};
+    let at = -1;
+    for (const j of [...new Set(steps)].sort((a, b) => a - b)) {
+      if (j < 0 || j >= this.count) continue;
+      if (j !== at) this.goTo(j);
+      this.m.step(1, { trace: true });
+      got[j] = this.m.trace[0] ?? '';
+      at = j + 1;
+    }
+    return got;
   }
 }

@@ -12,6 +12,7 @@ export const state = {
   machine: null,    // state of the stepped machine: {step, pc, cond, stack, cells, output, done, error, failPc}
   replay: 0,        // number of compiler events replayed
   tab: 'output',
+  constants: null,  // the program's constants and names (the module's), once the worker has them
 };
 
 const listeners = [];
@@ -42,9 +43,4 @@ export function cellNames() {
   const names = new Map();
   for (const v of state.compiled?.vars ?? []) if (!v.const) names.set(v.cell, v.name);
   return names;
-}
-
-// The command text of a generator event: its trace line after the lock depth and address.
-export function eventCommand(e) {
-  return e.text.slice(e.text.indexOf(': ') + 2);
 }

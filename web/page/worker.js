@@ -10,23 +10,28 @@ let rec = null;           // the recording of the stepped machine
 const decoder = new TextDecoder('latin1');
 
 const handlers = {
+  // The program's constants and names, which the page asks for once.
+  constants() {
+    return tov.constants;
+  },
+
   compile({ source }) {
     return tov.compile(source);
   },
 
-  // Runs the program as `tov -x` does, at most `limit` commands. A run-time error is
-  // found again on a machine, which tells the command that failed.
+  // Runs the program as `tov -x` does, at most `limit` commands; a run-time error
+  // comes back with the command that failed, from the same run.
   run({ source, limit }) {
-    const compiled = tov.compile(source);
+    // where the listing and the generator trace end: the compiler's own texts
+    const c = tov.compile(source);
+    const listingLength = c.ok ? c.listing.length : 0, traceLength = c.ok ? c.trace.length : 0;
     const r = tov.run(['-x', 'p.tov'], '', { 'p.tov': source }, { limit });
-    const result = texts(r, compiled);
-    if (compiled.ok && r.status !== 0 && !r.limited) {
-      const m = tov.machine(source, limit);
-      m.step(limit);
-      result.error = m.error;
-      result.failPc = m.failPc;
-    }
-    return result;
+    return {
+      status: r.status, stdout: r.stdout, stderr: r.stderr, limited: r.limited, steps: r.steps,
+      listingLength, traceLength, failPc: r.failPc,
+      output: decoder.decode(r.stdout.subarray(listingLength)),
+      error: r.failPc === null ? null : lastLine(r.stderr),
+    };
   },
 
   // The stepped machine: a recording of one run that the page moves through.
@@ -38,19 +43,18 @@ const handlers = {
   goto({ step }) { return rec ? rec.state(step) : null; },
   // The first step after `from` at which the pc is one of `adrs`, or the last step.
   until({ from, adrs }) { return rec ? rec.state(rec.find(from, new Set(adrs))) : null; },
+  // The states' pcs and how the run ended, for the traces' filters.
   history() { return rec ? rec.history() : null; },
+  // The execution trace lines of the states `steps`, as the machine writes them.
+  traceLines({ steps }) { return rec ? rec.lines(steps) : null; },
 };
 
-// The console's streams of a run as bytes, which go to the page without a copy, and
-// where their parts end: the program's output follows the listing on stdout, the
-// execution trace follows the generator's on stderr.
-function texts(r, compiled) {
-  const listingLength = compiled.ok ? compiled.listing.length : 0;
-  return {
-    status: r.status, stdout: r.stdout, stderr: r.stderr, limited: r.limited, steps: r.steps,
-    listingLength, traceLength: compiled.ok ? compiled.trace.length : 0,
-    output: decoder.decode(r.stdout.subarray(listingLength)), error: null, failPc: null,
-  };
+// The last line of a stream's bytes (the error line at the end of a failed run).
+function lastLine(bytes) {
+  let end = bytes.length - 2;
+  let at = end;
+  while (at > 0 && bytes[at - 1] !== 10) at--;
+  return decoder.decode(bytes.subarray(at, Math.max(at, end)));
 }
 
 self.onmessage = async (e) => {

@@ -1,5 +1,6 @@
 // A scrolling list of text lines that draws only the lines in sight, so that a trace of a
-// million lines scrolls as easily as ten.
+// million lines scrolls as easily as ten. The lines may come later: a line not there yet
+// is asked for (with those around it) and drawn when it arrives.
 import { el } from './dom.js';
 
 export const rowHeight = 18;
@@ -20,8 +21,9 @@ export class Lines {
         const row = e.target.closest('[data-n]');
         if (row) onPick(Number(row.dataset.n));
       });
-      // the arrow keys pick the line after or before the marked one
+      // the arrow keys pick the line after or before the marked one, Enter the marked one
       this.box.addEventListener('keydown', (e) => {
+        if (e.key === 'Enter' && this.marked >= 0) { e.preventDefault(); onPick(this.marked); return; }
         const step = { ArrowDown: 1, ArrowUp: -1, PageDown: 20, PageUp: -20 }[e.key];
         if (!step || !this.count) return;
         e.preventDefault();
@@ -30,9 +32,13 @@ export class Lines {
     }
   }
 
-  set(count, line) {
+  // line(n) gives line n, or undefined while it is not there; load(first, last) then
+  // fetches lines first to last - 1 and resolves once line() has them.
+  set(count, line, load = null) {
     this.count = count;
     this.line = line;
+    this.load = load;
+    this.tried = null;
     this.inner.style.height = `${count * rowHeight}px`;
     this.draw();
   }
@@ -54,13 +60,25 @@ export class Lines {
     const first = Math.floor(b.scrollTop / rowHeight);
     const last = Math.min(this.count, first + Math.ceil((b.clientHeight || 400) / rowHeight) + 1);
     const frag = document.createDocumentFragment();
+    let missing = false;
     for (let n = first; n < last; n++) {
+      const text = this.line(n);
+      if (text === undefined) missing = true;
       const row = el('div', { className: n === this.marked ? 'line marked' : 'line', dataset: { n },
-        attrs: { role: 'listitem' }, text: this.line(n) });
+        attrs: { role: 'listitem' }, text: text ?? '…' });
       row.style.top = `${n * rowHeight}px`;
       frag.append(row);
     }
     this.inner.replaceChildren(frag);
+    const range = `${first}-${last}`;
+    if (missing && this.load && !this.loading && this.tried !== range) {
+      const load = this.load;
+      this.tried = range; // asked once: what does not come stays missing
+      this.loading = load(first, last).finally(() => {
+        this.loading = null;
+        if (this.load === load) this.draw();
+      });
+    }
   }
 }
 

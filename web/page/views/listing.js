@@ -66,16 +66,19 @@ function render() {
   const names = cellNames(), doc = page.editor.state.doc, lines = new Set();
   const frag = document.createDocumentFragment();
   c.commands.forEach((cmd, i) => {
-    const op = cmd.bytes[0];
-    const name = op === 2 || op === 3 ? names.get(cmd.bytes[1]) : undefined;
+    const name = cmd.operand === 'cell' ? names.get(cmd.opd) : undefined;
     const { from, to } = tokenRange(page.editor, cmd.line, cmd.col);
-    const row = el('div', { className: `row ${colourOf(cmd.line)}`, id: `cmd-${i}`, dataset: { i },
-      attrs: { role: 'option', 'aria-selected': 'false' } },
+    const token = doc.sliceString(from, to);
+    // read as words: "address 5: Sto 0, variable x, from x at line 6, column 3"
+    const said = `address ${cmd.adr}: ${cmd.text}${name ? `, variable ${name}` : ''}, from ${token} at line ${cmd.line}, column ${cmd.col}`;
+    // the columns are for the eye; a screen reader reads the words instead
+    const columns = el('span', { attrs: { 'aria-hidden': 'true' } },
       span('adr', `${String(cmd.adr).padStart(4)}: `),
       span('txt', cmd.text),
       span('name', name ? ` (${name})` : ''),
-      span('src', `${cmd.line}:${cmd.col} ${doc.sliceString(from, to)}`),
-    );
+      span('src', `${cmd.line}:${cmd.col} ${token}`));
+    const row = el('div', { className: `row ${colourOf(cmd.line)}`, id: `cmd-${i}`, dataset: { i },
+      attrs: { role: 'option', 'aria-selected': 'false' } }, columns, span('sr-only', said));
     frag.append(row);
     rows.push(row);
     lines.add(cmd.line);

@@ -53,8 +53,8 @@ function box(parent, title, id) {
 async function go(target) {
   if (!state.compiled?.ok) return;
   if (state.tab !== 'machine') page.showTab('machine');
-  const first = !state.machine;
-  if (!(await page.record()) || first) return;
+  // the first press records the run, then moves from its start as any press does
+  if (!(await page.record())) return;
   const m = state.machine;
   const step = Math.max(0, Math.min(target(m), m.steps));
   if (step !== m.step) set({ machine: await page.call('goto', { step }) });

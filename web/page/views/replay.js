@@ -1,14 +1,14 @@
 // The compiler, replayed: the generator's events one at a time, forward and back, with a
-// slider over the whole compilation. At each event: its trace line, the token being
-// parsed (marked in the editor), the lock depth, and the store as it grows, where every
-// forward jump waits as pending, linked to the jump before it in its chain, until the
-// fix-up patches it and its arrow lands on the target.
-import { state, set, on, commandAt, eventCommand } from '../state.js';
+// slider over the whole compilation. At each event: its trace line, the token it comes
+// from and the token being parsed (both marked in the editor, differently), the lock
+// depth, and the store as it grows, where every forward jump waits as pending, linked to
+// the jump before it in its chain, until the fix-up patches it and its arrow lands on the
+// target; a backward jump's arrow lands on its target at once.
+import { state, set, on, commandAt } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
 import { el, svg, button, span, note, labelled } from './dom.js';
 import { rowHeight } from './lines.js';
 
-const endMarker = 0xffffffff;
 let page, slider, eventLine, lockLine, rowsBox, arrows;
 
 export function mount(p) {
@@ -27,10 +27,12 @@ export function mount(p) {
   lockLine = el('p', { id: 'replay-lock', className: 'note' });
   arrows = svg('svg', { class: 'arrows', 'aria-hidden': 'true' }, heads());
   rowsBox = el('div', { id: 'replay-store', className: 'rows' });
-  root.append(bar, eventLine, lockLine, el('div', { className: 'replay' }, arrows, rowsBox));
+  root.append(bar, eventLine, lockLine, el('div', { className: 'replay', tabIndex: 0,
+    attrs: { role: 'group', 'aria-label': 'The store as the compiler fills it' } }, arrows, rowsBox));
   on((keys) => {
     if (keys.has('replay') || keys.has('compiled')) render();
     if (keys.has('tab') && state.tab !== 'replay') decorate(page.editor, 'token', []);
+    if (keys.has('tab') && state.tab === 'replay') render();
   });
 }
 
@@ -57,13 +59,15 @@ export function storeAt(events, k) {
   for (let i = 0; i < k; i++) {
     const e = events[i];
     if (e.kind === 'cmd') {
-      const text = eventCommand(e), jump = /^(Jmp|Jpf|Jpt) (\S+)$/.exec(text);
-      const row = { adr: e.pos, text, event: i, locked: e.lck > 0, jump: jump?.[1] };
-      if (jump && !row.locked) {
-        row.field = e.pos + 1;
-        row.link = jump[2] === '<fixme>' ? endMarker : Number(jump[2]);
-        // A jump is forward, and so pending, when a later fix-up patches its field.
+      const c = e.cmd;
+      const row = { adr: c.adr, text: c.text, event: i, locked: e.lck > 0, jump: c.field !== null };
+      if (row.jump && !row.locked) {
+        row.field = c.field;
+        // A jump is forward, and so pending, when a later fix-up patches its field;
+        // until then its field holds the next link of its chain.
         row.pending = patchedAt.has(row.field) && patchedAt.get(row.field) > i;
+        if (row.pending) row.link = c.opd;
+        else row.target = c.opd;
         fields.set(row.field, row);
       }
       rows.push(row);
@@ -72,7 +76,7 @@ export function storeAt(events, k) {
       if (row) {
         row.pending = false;
         row.target = e.value;
-        row.text = `${row.jump} ${e.value}`;
+        row.text = e.fixed;
         row.fixedAt = i;
       }
     }
@@ -93,29 +97,34 @@ function render() {
   slider.value = String(k);
   slider.setAttribute('aria-valuetext', `event ${k} of ${events.length}`);
   const e = events[k - 1];
-  eventLine.textContent = e ? `${k}/${events.length}  Gen.Dbg: ${e.text}` : `0/${events.length}  (before the first event)`;
+  eventLine.textContent = e ? `${k}/${events.length}  ${e.text}` : `0/${events.length}  (before the first event)`;
   const lck = e ? e.lck : 0;
   lockLine.textContent = lck > 0 ? `Lock depth ${lck}: code is traced but discarded.` : 'Lock depth 0';
-  const rows = storeAt(events, k);
+  const rows = storeAt(events, k), endMark = state.constants?.store.endMark;
   const frag = document.createDocumentFragment(), at = new Map();
   rows.forEach((r, n) => {
     const div = el('div', { className: `row${r.locked ? ' locked' : ''}${r.pending ? ' pending' : ''}${r.event === k - 1 ? ' now' : ''}` },
       span('adr', `${String(r.adr).padStart(4)}: `), span('txt', r.text));
     if (r.locked) div.append(span('tag', ' discarded'));
-    else if (r.pending) div.append(span('tag', r.link === endMarker ? ' pending, end of chain' : ` pending, next link at ${r.link}`));
+    else if (r.pending) div.append(span('tag', r.link === endMark ? ' pending, end of chain' : ` pending, next link at ${r.link}`));
     frag.append(div);
     if (!r.locked) at.set(r.adr, n);
     if (r.event === k - 1) div.dataset.now = '1';
   });
   rowsBox.replaceChildren(frag);
   rowsBox.querySelector('[data-now]')?.scrollIntoView({ block: 'nearest' });
-  drawArrows(rows, at, k);
-  if (e && e.line) {
-    const r = tokenRange(page.editor, e.line, e.col);
-    if (state.tab === 'replay') {
-      decorate(page.editor, 'token', [{ ...r, cls: 'cm-token' }]);
-      reveal(page.editor, r.from);
-    }
+  drawArrows(rows, at, k, endMark);
+  if (e && state.tab === 'replay') {
+    // the token the event comes from, and the one the parser is looking at
+    const marks = [];
+    const from = e.from.line ? tokenRange(page.editor, e.from.line, e.from.col) : null;
+    const next = e.next.line ? tokenRange(page.editor, e.next.line, e.next.col) : null;
+    const same = from && next && next.from === from.from;
+    if (from) marks.push({ ...from, cls: same ? 'cm-token cm-parsing' : 'cm-token' });
+    if (next && !same) marks.push({ ...next, cls: 'cm-parsing' });
+    marks.sort((a, b) => a.from - b.from);
+    decorate(page.editor, 'token', marks);
+    if (from) reveal(page.editor, from.from);
   }
   const i = e && e.kind === 'cmd' && e.lck === 0 ? commandAt(e.pos) : -1;
   if (i >= 0 && state.tab === 'replay' && state.selected !== i) set({ selected: i });
@@ -130,22 +139,22 @@ function heads() {
 
 // Pending links point from a jump to the jump before it in its chain; a patched jump's
 // arrow lands on its target, or below the last row when the target is the next command.
-function drawArrows(rows, at, k) {
+function drawArrows(rows, at, k, endMark) {
   const paths = [];
   const y = (n) => n * rowHeight + rowHeight / 2;
   rows.forEach((r, n) => {
     if (r.locked || !r.jump) return;
     let to = null, cls = '';
-    if (r.pending && r.link !== endMarker) {
-      const prev = rows.find((p) => p.field === r.link);
+    if (r.pending) {
+      const prev = r.link === endMark ? null : rows.find((p) => p.field === r.link);
       if (prev) { to = at.get(prev.adr); cls = 'link'; }
-    } else if (r.fixedAt !== undefined) {
+    } else if (r.target !== undefined) {
       to = at.has(r.target) ? at.get(r.target) : rows.length;
-      cls = r.fixedAt === k - 1 ? 'landed now' : 'landed';
+      cls = r.fixedAt === k - 1 || (r.fixedAt === undefined && r.event === k - 1) ? 'landed now' : 'landed';
     }
     if (to === null || to === undefined) return;
     const x = 6 + (n * 7) % 30;
-    paths.push(svg('path', { d: `M 44 ${y(n)} C ${x} ${y(n)}, ${x} ${y(to)}, 44 ${y(to)}`, class: cls,
+    paths.push(svg('path', { d: `M 44 ${y(n)} C ${x} ${y(n)}, ${x} ${y(to)}, 44 ${y(to)}`, class: cls, 'data-adr': r.adr,
       'marker-end': `url(#head-${cls.split(' ')[0]})` }));
   });
   arrows.setAttribute('height', String((rows.length + 1) * rowHeight));

@@ -1,53 +1,44 @@
 // The traces, filtered: the generator trace (from the compiler's events) and the
 // execution trace (from the recorded run), by source line, by command kind, or only the
-// fix-ups. Clicking a line moves the other views to that moment: the compiler replay to
-// that event, the machine to that step.
-import { state, set, on, commandAt, eventCommand } from '../state.js';
+// fix-ups. A line is filed under the source line of the token it comes from. Clicking a
+// line, or Enter on it, moves the other views to that moment: the compiler replay to that
+// event, the machine to that step. Every line is the program's own text.
+import { state, set, on, commandAt } from '../state.js';
 import { Lines } from './lines.js';
 import { el, labelled, choice } from './dom.js';
 
-const kinds = ['Val', 'Lod', 'Sto', 'Jmp', 'Jpf', 'Jpt', 'Hlt', 'operations'];
-const execHeader = 'Comp.Dbg:   pc  cond  ac       top-1         top';
-let page, which, lineBox, kindBox, fixBox, lines, caption, shown = [], history = null;
+let page, which, lineBox, kindBox, fixBox, lines, caption, shown = [], history = null, texts = new Map();
 
 export function mount(p) {
   page = p;
   const root = document.getElementById('panel-traces');
   which = choice('trace-which', [['gen', 'Generator trace'], ['exec', 'Execution trace']]);
-  kindBox = choice('trace-kind', [['', 'all'], ...kinds.map((k) => [k, k])]);
+  kindBox = choice('trace-kind', [['', 'all']]);
   lineBox = el('input', { type: 'number', min: '1', id: 'trace-line', placeholder: 'all' });
   fixBox = el('input', { type: 'checkbox', id: 'trace-fixups' });
-  caption = el('p', { className: 'note', attrs: { role: 'status' } });
+  caption = el('p', { className: 'note', id: 'trace-caption', attrs: { role: 'status' } });
   root.append(el('div', { className: 'toolbar' }, labelled('Trace', which), labelled('Command', kindBox),
     labelled('Source line', lineBox), el('label', {}, fixBox, ' only fix-ups')), caption);
   lines = new Lines(root, 'Trace lines', pick);
   for (const c of [which, kindBox, lineBox, fixBox]) c.addEventListener('input', render);
   on((keys) => {
+    if (keys.has('constants')) kinds();
     // a new program or a new step limit means a new recording
-    if (keys.has('compiled') || (keys.has('machine') && !state.machine)) history = null;
+    if (keys.has('compiled') || (keys.has('machine') && !state.machine)) { history = null; texts = new Map(); }
     if (keys.has('compiled') || (keys.has('tab') && state.tab === 'traces')) render();
     if (keys.has('machine') && which.value === 'exec') markStep();
     if (keys.has('replay') && which.value === 'gen') lines.mark(shown.indexOf(state.replay - 1));
   });
 }
 
-// Does a command text belong to the chosen kind?
-function kindOf(text, kind) {
-  if (!kind) return true;
-  const mnemonic = text.slice(0, 3);
-  if (kind === 'operations') return !['Val', 'Lod', 'Sto', 'Jmp', 'Jpf', 'Jpt', 'Hlt'].includes(mnemonic);
-  return mnemonic === kind;
+// The command kinds, by the module's function names; the operations go together.
+function kinds() {
+  const names = state.constants.functions, operands = state.constants.operands;
+  kindBox.replaceChildren(new Option('all', ''),
+    ...names.map((name, f) => new Option(operands[f] === 'operation' ? 'operations' : name, String(f))));
 }
 
-const pad = (v, n) => String(v).padStart(n);
-
-// The execution trace line of state j, as the machine writes it.
-export function execLine(h, j, text) {
-  const ac = h.ac[j];
-  const stack = ac === 0 ? ' '.repeat(23) : ac === 1 ? ' '.repeat(12) + pad(h.top[j], 11)
-    : `${pad(h.top1[j], 11)} ${pad(h.top[j], 11)}`;
-  return `Comp.Dbg: ${pad(h.pc[j], 4)}: ${h.cond[j] ? 'TRUE ' : 'FALSE'} ${pad(ac, 2)} ${stack}:  ${text}`;
-}
+const ofKind = (cmd, kind) => kind === '' || cmd.fct === Number(kind);
 
 async function render() {
   if (state.tab !== 'traces') return;
@@ -58,37 +49,41 @@ async function render() {
   if (which.value === 'gen') {
     const only = fixBox.checked;
     shown = [];
+    let head = '';
     c.events.forEach((e, i) => {
-      if (e.kind === 'head') return;
+      if (e.kind === 'head') { head = e.text; return; }
       if (only && e.kind !== 'fixup') return;
-      if (line && e.line !== line) return;
-      if (kind && (e.kind !== 'cmd' || !kindOf(eventCommand(e), kind))) return;
+      if (line && e.from.line !== line) return;
+      if (kind && (e.kind !== 'cmd' || !ofKind(e.cmd, kind))) return;
       shown.push(i);
     });
-    lines.set(shown.length, (n) => `Gen.Dbg: ${c.events[shown[n]].text}`);
-    caption.textContent = `Gen.Dbg: lck  pos  cmd  (${shown.length.toLocaleString('en')} of ${c.events.length.toLocaleString('en')} lines)`;
+    lines.set(shown.length, (n) => c.events[shown[n]].text);
+    caption.textContent = `${head}  (${shown.length.toLocaleString('en')} of ${c.events.length.toLocaleString('en')} lines)`;
     lines.mark(shown.indexOf(state.replay - 1));
     return;
   }
   if (!history) {
     caption.textContent = 'Recording the run…';
-    await page.record();
+    if (!(await page.record())) { caption.textContent = 'No run to trace.'; lines.set(0, () => ''); return; }
     history = await page.call('history');
     if (!history) return;
   }
-  const h = history, texts = new Map(c.commands.map((cmd) => [cmd.adr, cmd]));
-  // A run that ends or stops has no trace line for its last state, one that fails
-  // has the line of the failing command.
-  const count = h.error !== null ? h.pc.length : h.pc.length - 1;
+  const h = history, at = new Map(c.commands.map((cmd) => [cmd.adr, cmd]));
+  const count = h.pc.length;
   shown = [];
   for (let j = 0; j < count; j++) {
-    const cmd = texts.get(h.pc[j]);
+    const cmd = at.get(h.pc[j]);
     if (line && cmd.line !== line) continue;
-    if (kind && !kindOf(cmd.text, kind)) continue;
+    if (kind && !ofKind(cmd, kind)) continue;
     shown.push(j);
   }
-  lines.set(shown.length, (n) => execLine(h, shown[n], texts.get(h.pc[shown[n]]).text));
-  caption.textContent = `${execHeader}  (${shown.length.toLocaleString('en')} of ${count.toLocaleString('en')} lines${h.limited ? '; stopped at the step limit' : ''})`;
+  const want = history;
+  lines.set(shown.length, (n) => texts.get(shown[n]), async (first, last) => {
+    const got = await page.call('traceLines', { steps: shown.slice(first, last) });
+    if (want !== history || !got) return;
+    for (const [j, text] of Object.entries(got)) texts.set(Number(j), text);
+  });
+  caption.textContent = `${h.header}  (${shown.length.toLocaleString('en')} of ${count.toLocaleString('en')} lines${h.limited ? '; stopped at the step limit' : ''})`;
   markStep();
 }
 
@@ -105,6 +100,7 @@ async function pick(n) {
     const at = e.kind === 'cmd' && e.lck === 0 ? commandAt(e.pos) : -1;
     if (at >= 0) patch.selected = at;
     set(patch);
+    lines.mark(n);
   } else {
     set({ machine: await page.call('goto', { step: i }) });
   }
