@@ -115,4 +115,10 @@ bool Watch(void (*deliver)(uint32_t ev));
 
 void Init();
 
+// The process arguments as the program takes them: the program name, then
+// each argument. On Windows they are the wide-character command line in
+// UTF-8, so that any file name Windows gives can be opened; elsewhere argv
+// stays as the system gave it.
+void CommandLine(int& argc, char**& argv);
+
 }  // namespace Fio

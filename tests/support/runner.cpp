@@ -73,11 +73,13 @@ Child::Child(const Opts& o)
     if (o.nobody && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
       _exit(126);
-    std::vector<char*> av{exe.data()};
+    // TOV_EMULATOR (such as wine) runs a program built for another system
+    std::vector<char*> av{getenv("TOV_EMULATOR"), exe.data()};
+    if (av[0] == nullptr || *av[0] == 0) av.erase(av.begin());
     for (std::string& a : args)
       av.push_back(a.data());
     av.push_back(nullptr);
-    execv(exe.c_str(), av.data());
+    execvp(av[0], av.data());
     _exit(127);
   }
   for (int w : want)
