@@ -74,7 +74,8 @@ void Interrupt(const std::string& s) {
     c.AwaitSleep();
   } else if (s == "stdout_blocked") {
     c.Hold(1);
-    c.Pump();
+    c.Pump();            // the source goes in
+    c.ReadSome(1, 1);    // tov runs: its first block of output has come
     c.AwaitSleep();
   } else {
     c.Pump([&] { return c.r.out.size() + c.r.err.size() >= 100 * 1024; });
