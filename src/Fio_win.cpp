@@ -3,8 +3,8 @@
 // text mode turns CR LF into CR CR LF; file names travel as UTF-8 inside and
 // as UTF-16 to the system, so that every name Windows gives opens.
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <atomic>
 
@@ -155,8 +155,9 @@ TOpen Open(const char* name, TFile& f) {
     return e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION ? opUnreadable : opMissing;
   }
   if ((attr & FILE_ATTRIBUTE_DIRECTORY) != 0) return opUnreadable;
-  const HANDLE h = CreateFileW(use, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h =
+      CreateFileW(use, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return opUnreadable;
   inHandle[fileNo] = h;
   f = fileNo;

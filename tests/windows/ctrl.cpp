@@ -69,7 +69,8 @@ int Hold(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && strcmp(argv[1], "event") == 0) return Event(DWORD(strtoul(argv[2], nullptr, 10)));
+  if (argc == 3 && strcmp(argv[1], "event") == 0)
+    return Event(DWORD(strtoul(argv[2], nullptr, 10)));
   if (argc == 3 && strcmp(argv[1], "hold") == 0) return Hold(argv[2]);
   return 2;
 }

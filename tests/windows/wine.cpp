@@ -74,8 +74,8 @@ void Interrupt(const std::string& s) {
     c.AwaitSleep();
   } else if (s == "stdout_blocked") {
     c.Hold(1);
-    c.Pump();            // the source goes in
-    c.ReadSome(1, 1);    // tov runs: its first block of output has come
+    c.Pump();          // the source goes in
+    c.ReadSome(1, 1);  // tov runs: its first block of output has come
     c.AwaitSleep();
   } else {
     c.Pump([&] { return c.r.out.size() + c.r.err.size() >= 100 * 1024; });
@@ -177,9 +177,13 @@ int main(int argc, char** argv) {
   }
   run::tov = argv[2];
   const std::string mode = argv[1];
-  if (mode == "interrupt" && argc == 4) Interrupt(argv[3]);
-  else if (mode == "events") Events();
-  else if (mode == "hostile" && argc >= 4) Hostile(argv[3], argc > 4 ? argv[4] : "");
-  else return 2;
+  if (mode == "interrupt" && argc == 4)
+    Interrupt(argv[3]);
+  else if (mode == "events")
+    Events();
+  else if (mode == "hostile" && argc >= 4)
+    Hostile(argv[3], argc > 4 ? argv[4] : "");
+  else
+    return 2;
   return failed ? 1 : 0;
 }
