@@ -3,8 +3,9 @@
 // text mode turns CR LF into CR CR LF; file names travel as UTF-8 inside and
 // as UTF-16 to the system, so that every name Windows gives opens.
 #define WIN32_LEAN_AND_MEAN
-#include <shellapi.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include <atomic>
 
