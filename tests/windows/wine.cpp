@@ -86,12 +86,6 @@ void Interrupt(const std::string& s) {
   if (r.timedOut || r.status != 9 || r.out.compare(m, kMessage.size(), kMessage) != 0 ||
       !Prefix(r.out.substr(0, m), want.out, s == "waiting") ||
       !Prefix(r.err, want.err, s == "waiting")) {
-    if (getenv("DBG")) {
-      std::ofstream("/tmp/w_out") << r.out;
-      std::ofstream("/tmp/w_err") << r.err;
-      std::ofstream("/tmp/w_rout") << want.out;
-      std::ofstream("/tmp/w_rerr") << want.err;
-    }
     Failed("interrupt, " + s, r);
   }
 }
