@@ -57,7 +57,7 @@ HANDLE readAsk = nullptr;
 HANDLE readDone = nullptr;
 HANDLE readFrom = nullptr;
 DWORD readGot = 0;
-bool readOk = false;
+DWORD readErr = 0;  // the reader's own last error; 0 when the read succeeded
 
 void Deliver() {
   if (delivering || pending.load() == 0) return;
@@ -107,30 +107,34 @@ void FlushBuf(TBuf& b) {
 DWORD WINAPI Reader(void*) {
   for (;;) {
     WaitForSingleObject(readAsk, INFINITE);
-    readOk = ReadFile(readFrom, inBuf, inSize, &readGot, nullptr) != 0;
+    readErr = ReadFile(readFrom, inBuf, inSize, &readGot, nullptr) ? 0 : GetLastError();
     SetEvent(readDone);
   }
 }
 
-// One ReadFile of h into inBuf, on the reader thread when h may wait.
-bool ReadBlock(HANDLE h, DWORD& got) {
-  if (!inWait) return ReadFile(h, inBuf, inSize, &got, nullptr) != 0;
-  if (readAsk == nullptr) {
+// One ReadFile of h into inBuf, on the reader thread when h may wait;
+// returns the system's error, 0 when the read succeeded.
+DWORD ReadBlock(HANDLE h, DWORD& got) {
+  if (inWait && readAsk == nullptr) {
     readAsk = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     readDone = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (readAsk == nullptr || readDone == nullptr ||
         CreateThread(nullptr, 0, Reader, nullptr, 0, nullptr) == nullptr) {
       inWait = false;  // then at least read without a watch for events
-      return ReadFile(h, inBuf, inSize, &got, nullptr) != 0;
     }
   }
+  if (!inWait) return ReadFile(h, inBuf, inSize, &got, nullptr) ? 0 : GetLastError();
   readFrom = h;
   SetEvent(readAsk);
   const HANDLE both[2] = {readDone, wake};
-  while (WaitForMultipleObjects(wake != nullptr ? 2 : 1, both, FALSE, INFINITE) != WAIT_OBJECT_0)
+  for (;;) {
+    const DWORD w = WaitForMultipleObjects(wake != nullptr ? 2 : 1, both, FALSE, INFINITE);
+    if (w == WAIT_OBJECT_0) break;
+    if (w != WAIT_OBJECT_0 + 1) return GetLastError();
     Deliver();
+  }
   got = readGot;
-  return readOk;
+  return readErr;
 }
 
 // A wide-character copy of the UTF-8 text s, or false when it does not fit.
@@ -182,9 +186,8 @@ int Refill(TFile f) {
   }
   Deliver();
   DWORD n = 0;
-  if (!ReadBlock(h, n)) {
+  if (const DWORD e = ReadBlock(h, n); e != 0) {
     // a pipe whose writer has gone has ended, as on POSIX
-    const DWORD e = GetLastError();
     return e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF ? eof : err;
   }
   if (n == 0) return eof;
