@@ -29,6 +29,7 @@ constexpr uint32_t inSize = 1u << 16;
 uint8_t inBuf[inSize + 1];  // with room for the sentinel
 bool inKnown = false;       // inWait has been decided for the source
 bool inWait = false;        // the source may block (pipe, console): read on the reader thread
+bool inConsole = false;     // the source is a console window's keyboard
 
 // One buffer per stream; only the stream written last may hold bytes (see
 // Fio.cpp).
@@ -181,20 +182,30 @@ int Refill(TFile f) {
   const HANDLE h = inHandle[f == fileNo ? fileNo : 0];
   if (!inKnown) {
     const DWORD type = GetFileType(h);
+    DWORD mode = 0;
     inWait = type == FILE_TYPE_PIPE || type == FILE_TYPE_CHAR;
+    inConsole = GetConsoleMode(h, &mode) != 0;
     inKnown = true;
   }
-  Deliver();
-  DWORD n = 0;
-  if (const DWORD e = ReadBlock(h, n); e != 0) {
+  for (;;) {
+    Deliver();
+    DWORD n = 0;
+    const DWORD e = ReadBlock(h, n);
+    // Ctrl+C cuts a console read short (nothing read, or the read aborted)
+    // just before its event comes: the event is waited for, so that the
+    // run stops with the guard's line, not with the end of its source.
+    if (inConsole && (n == 0 || e == ERROR_OPERATION_ABORTED) && wake != nullptr &&
+        WaitForSingleObject(wake, 200) == WAIT_OBJECT_0)
+      continue;
+    if (e == ERROR_OPERATION_ABORTED && inConsole) continue;
     // a pipe whose writer has gone has ended, as on POSIX
-    return e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF ? eof : err;
+    if (e != 0) return e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF ? eof : err;
+    if (n == 0) return eof;
+    inCur = inBuf + 1;
+    inEnd = inBuf + n;
+    inBuf[n] = sentinel;
+    return inBuf[0];
   }
-  if (n == 0) return eof;
-  inCur = inBuf + 1;
-  inEnd = inBuf + n;
-  inBuf[n] = sentinel;
-  return inBuf[0];
 }
 
 char* Begin(TStream s) {
