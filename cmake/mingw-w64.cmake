@@ -1,5 +1,5 @@
-# Cross-compiling for Windows x86-64 with Debian's MinGW-w64 (the POSIX
-# thread model, which std::atomic and the static runtime need nothing else for).
+# Cross-compiling for Windows x86-64 with Debian's MinGW-w64; the program links
+# its runtime statically (CMakeLists.txt), so tov.exe needs no DLL beside it.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
