@@ -10,6 +10,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "FioText.h"
+
 namespace Fio {
 
 TFile stdIn = 0;
@@ -40,11 +42,6 @@ int wakeRd = -1;
 int wakeWr = -1;
 void (*watcher)(uint32_t) = nullptr;
 bool delivering = false;
-
-const char digits[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 void Drain() {
   char tmp[64];
@@ -114,31 +111,6 @@ void FlushBuf(TBuf& b) {
     }
   }
   b.used = 0;
-}
-
-char* CardBack(char* e, uint32_t x) {
-  while (x >= 100) {
-    const uint32_t r = x % 100;
-    x /= 100;
-    e -= 2;
-    memcpy(e, digits + 2 * r, 2);
-  }
-  if (x >= 10) {
-    e -= 2;
-    memcpy(e, digits + 2 * x, 2);
-  } else {
-    *--e = char('0' + x);
-  }
-  return e;
-}
-
-// At most 11 characters: plain loops beat a call of memset and memcpy.
-char* Right(char* p, const char* q, const char* e, uint32_t w) {
-  for (uint32_t n = uint32_t(e - q); n < w; ++n)
-    *p++ = ' ';
-  while (q < e)
-    *p++ = *q++;
-  return p;
 }
 
 // Whether a read of f may wait for input (a pipe, a terminal, a connected
@@ -222,42 +194,6 @@ void End(TStream s, char* p) {
   if (pending != 0) Deliver();
 }
 
-void Line(TStream s, const char* text) { End(s, Str(Begin(s), text)); }
-
-char* Str(char* p, const char* s) {
-  const size_t n = strlen(s);
-  memcpy(p, s, n);
-  return p + n;
-}
-
-char* Mem(char* p, const char* s, uint32_t n) {
-  memcpy(p, s, n);
-  return p + n;
-}
-
-char* Card(char* p, uint32_t x) { return CardRight(p, x, 0); }
-
-char* Int(char* p, int32_t x) { return IntRight(p, x, 0); }
-
-char* CardRight(char* p, uint32_t x, uint32_t w) {
-  char tmp[12];
-  char* const e = tmp + sizeof tmp;
-  return Right(p, CardBack(e, x), e, w);
-}
-
-char* IntBack(char* e, int32_t x) {
-  if (x >= 0) return CardBack(e, uint32_t(x));
-  char* q = CardBack(e, 0u - uint32_t(x));  // also right for -2147483648
-  *--q = '-';
-  return q;
-}
-
-char* IntRight(char* p, int32_t x, uint32_t w) {
-  char tmp[12];
-  char* const e = tmp + sizeof tmp;
-  return Right(p, IntBack(e, x), e, w);
-}
-
 void Flush() { FlushBuf(bufs[cur]); }
 
 #if defined(TOV_FUZZ) || defined(TOV_WEB)
@@ -274,14 +210,6 @@ void Exit(int status) {
   if (exitHook != nullptr) exitHook(status);
 #endif
   _exit(status);
-}
-
-char* ErrLine(const char* head) { return Str(Begin(stdErr), head); }
-
-void Fail(char* p) {
-  *p++ = '.';
-  End(stdErr, p);
-  Exit(9);
 }
 
 void Post(uint32_t ev) {
@@ -302,6 +230,8 @@ bool Watch(void (*deliver)(uint32_t ev)) {
   watcher = deliver;
   return true;
 }
+
+void CommandLine(int&, char**&) {}
 
 void Init() {
   // A closed standard stream is taken by /dev/null opened the wrong way round,

@@ -105,14 +105,21 @@ extern void (*sink)(TStream s, const char* p, uint32_t n);
 
 // ---- Hand-over of asynchronous events -------------------------------------
 
-// Post may be called from a signal handler (it is async-signal-safe): the event
-// is delivered to the watcher at the next safe point of the main thread (a line
-// end, an input or output wait), never in the middle of a line.
+// Post may be called from a signal handler (it is async-signal-safe) or, on
+// Windows, from the console's own thread: the event is delivered to the
+// watcher at the next safe point of the main thread (a line end, an input or
+// output wait), never in the middle of a line.
 void Post(uint32_t ev);
 
 // Installs the watcher; false when the wake-up channel cannot be made.
 bool Watch(void (*deliver)(uint32_t ev));
 
 void Init();
+
+// The process arguments as the program takes them: the program name, then
+// each argument. On Windows they are the wide-character command line in
+// UTF-8, so that any file name Windows gives can be opened; elsewhere argv
+// stays as the system gave it.
+void CommandLine(int& argc, char**& argv);
 
 }  // namespace Fio

@@ -80,6 +80,7 @@ void Main() {
 
 int main(int argc, char** argv) {
   Start::Modules();
+  Fio::CommandLine(argc, argv);
   Args::Init(argc, argv);
   ConSigs::Init();
   Init();

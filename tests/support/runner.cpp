@@ -109,11 +109,16 @@ Child::Child(const Opts& o)
       exe = "/usr/bin/setpriv";
     }
   }
+  // TOV_EMULATOR (such as wine) runs a program built for another system
+  if (const char* emu = getenv("TOV_EMULATOR"); emu != nullptr && *emu != 0) {
+    args.insert(args.begin(), exe);
+    exe = emu;
+  }
   std::vector<char*> av{exe.data()};
   for (std::string& a : args)
     av.push_back(a.data());
   av.push_back(nullptr);
-  if (posix_spawn(&pid, exe.c_str(), &acts, &attr, av.data(), environ) != 0) pid = -1;
+  if (posix_spawnp(&pid, exe.c_str(), &acts, &attr, av.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&acts);
   posix_spawnattr_destroy(&attr);
   if (pid < 0) r.status = 127;

@@ -71,7 +71,8 @@ inline Result Run(std::vector<std::string> args, std::string input = "") {
 
 // Bytes as a report shows them: CR, LF and other control bytes escaped.
 std::string Show(const std::string& s, size_t max = 300);
-// The tov binary under test: argv[1] of the test program, set by main.
+// The tov binary under test: argv[1] of the test program, set by main. When
+// the environment names TOV_EMULATOR, tov is started through it.
 extern std::string tov;
 
 }  // namespace run
