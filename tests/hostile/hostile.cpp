@@ -1,15 +1,18 @@
 // Hostile surroundings that no case file can describe: standard input that
 // cannot be read, files that exist but cannot be opened, and standard output
 // or error that cannot be written. Every run ends with status 9 and its one
-// line last on standard error, after nothing but trace.
+// line last on standard error, after nothing but trace. Under Wine
+// (TOV_EMULATOR), a file another process holds open without sharing stands
+// for the files another user may not read; CTRL.EXE holds it.
 //
-//   hostile TOV
+//   hostile TOV [CTRL.EXE]
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -39,11 +42,27 @@ void Expect(const run::Opts& o, const std::string& line) {
   failed = true;
 }
 
+// Windows: a file that another process holds open without sharing.
+void Held(const char* ctrl, const std::filesystem::path& dir) {
+  const std::string tov = run::tov;
+  run::tov = ctrl;
+  // A program that Wine starts while it sets up a new prefix has now and then
+  // ended at once, without a word: the holder gets three tries.
+  std::unique_ptr<run::Child> holder;
+  for (int i = 0; i < 3 && (holder == nullptr || holder->r.out != "held\r\n"); ++i) {
+    holder = std::make_unique<run::Child>(
+        run::Opts{.args = {"hold", "held.tov"}, .in = In::Open, .cwd = dir});
+    holder->Pump([&] { return holder->r.out == "held\r\n"; });
+  }
+  run::tov = tov;
+  Expect({.args = {"-x", "held.tov"}, .cwd = dir}, "tov: Cannot open file: 'held.tov'\r\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: hostile TOV\n");
+  if (argc != 2 && argc != 3) {
+    fprintf(stderr, "usage: hostile TOV [CTRL.EXE]\n");
     return 2;
   }
   run::tov = argv[1];
@@ -52,7 +71,7 @@ int main(int argc, char** argv) {
   // read error at once, not an empty program and not a wait for ever.
   for (In in : {In::Closed, In::WriteEnd, In::Listening})
     for (const char* arg : {"-x", "-"})
-      Expect({.args = {arg}, .in = in, .seconds = 10}, "Scnr (0,0): Read error.\r\n");
+      Expect({.args = {arg}, .in = in, .seconds = 20}, "Scnr (0,0): Read error.\r\n");
 
   // Files that exist but cannot be read. Permission bits do not stop root, so
   // tov runs as an unprivileged user here.
@@ -62,13 +81,18 @@ int main(int argc, char** argv) {
   chmod(dir.c_str(), 0755);
   std::ofstream(dir / "locked.tov") << "BEGIN WRITE 1 END.";
   std::ofstream(dir / "shut/inside.tov") << "BEGIN WRITE 1 END.";
-  chmod((dir / "locked.tov").c_str(), 0);
-  chmod((dir / "shut").c_str(), 0);
-  mknod((dir / "socket.tov").c_str(), S_IFSOCK | 0644, 0);
-  for (const char* name : {"locked.tov", "shut/inside.tov", "socket.tov"})
-    Expect({.args = {"-x", name}, .cwd = dir, .nobody = true},
-           std::string("tov: Cannot open file: '") + name + "'\r\n");
-  chmod((dir / "shut").c_str(), 0755);
+  std::ofstream(dir / "held.tov") << "BEGIN WRITE 1 END.";
+  if (argc == 3) {
+    Held(argv[2], dir);
+  } else {
+    chmod((dir / "locked.tov").c_str(), 0);
+    chmod((dir / "shut").c_str(), 0);
+    mknod((dir / "socket.tov").c_str(), S_IFSOCK | 0644, 0);
+    for (const char* name : {"locked.tov", "shut/inside.tov", "socket.tov"})
+      Expect({.args = {"-x", name}, .cwd = dir, .nobody = true},
+             std::string("tov: Cannot open file: '") + name + "'\r\n");
+    chmod((dir / "shut").c_str(), 0755);
+  }
   fs::remove_all(dir);
 
   // Standard output /dev/full or a pipe nobody reads: the write error, whether
