@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
       Expect({.args = {arg}, .in = in, .seconds = 20}, "Scnr (0,0): Read error.\r\n");
 
   // Files that exist but cannot be read. Permission bits do not stop root, so
-  // tov runs as an unprivileged user here.
+  // tov runs as an unprivileged user here, from a copy that user can reach
+  // (the checkout may sit where only its owner can enter).
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("tov-hostile-" + std::to_string(getpid()));
   fs::create_directories(dir / "shut");
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
   if (argc == 3) {
     Held(argv[2], dir);
   } else {
+    const std::string tov = std::exchange(run::tov, dir / "tov");
+    fs::copy_file(tov, run::tov);
     chmod((dir / "locked.tov").c_str(), 0);
     chmod((dir / "shut").c_str(), 0);
     mknod((dir / "socket.tov").c_str(), S_IFSOCK | 0644, 0);
@@ -92,6 +95,7 @@ int main(int argc, char** argv) {
       Expect({.args = {"-x", name}, .cwd = dir, .nobody = true},
              std::string("tov: Cannot open file: '") + name + "'\r\n");
     chmod((dir / "shut").c_str(), 0755);
+    run::tov = tov;
   }
   fs::remove_all(dir);
 

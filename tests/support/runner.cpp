@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -34,24 +33,6 @@ int Listening() {
   bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof(sa_family_t));
   listen(s, 1);
   return s;
-}
-
-// A copy of tov that an unprivileged user can run, made once per test
-// program: the checkout may sit where only its owner can enter.
-const std::string& Reachable() {
-  static const struct Copy {
-    std::filesystem::path dir;
-    Copy() {
-      char d[] = "/tmp/tov-reach-XXXXXX";
-      dir = mkdtemp(d);
-      std::filesystem::copy_file(tov, dir / "tov");
-      chmod(dir.c_str(), 0755);
-      chmod((dir / "tov").c_str(), 0755);
-    }
-    ~Copy() { std::filesystem::remove_all(dir); }
-  } copy;
-  static const std::string exe = copy.dir / "tov";
-  return exe;
 }
 
 // Descriptors 0 to 2 are taken, so that none of ours can be one of them.
@@ -102,12 +83,9 @@ Child::Child(const Opts& o)
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   std::vector<std::string> args = o.args;
   std::string exe = std::filesystem::absolute(tov);  // found from any working directory
-  if (o.nobody) {
-    exe = Reachable();
-    if (geteuid() == 0) {
-      args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", exe});
-      exe = "/usr/bin/setpriv";
-    }
+  if (o.nobody && geteuid() == 0) {
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", exe});
+    exe = "/usr/bin/setpriv";
   }
   // TOV_EMULATOR (such as wine) runs a program built for another system
   if (const char* emu = getenv("TOV_EMULATOR"); emu != nullptr && *emu != 0) {
