@@ -127,7 +127,11 @@ test('program text arriving by a link is only shown as text, under the page\'s p
   assert.match(await page.locator('.cm-content').textContent(), /<img src=x onerror="window.owned = 2">/);
   assert.equal(await page.evaluate(() => window.owned), undefined);
   assert.equal(await page.locator('main img, main script, .cm-content b').count(), 0);
-  assert.match(page.response.headers()['content-security-policy'], /script-src 'self' 'wasm-unsafe-eval'(;|$)/);
+  const header = page.response.headers()['content-security-policy'];
+  assert.match(header, /script-src 'self' 'wasm-unsafe-eval'(;|$)/);
+  // the page's own policy is the same, less what only a header can carry
+  const meta = await page.locator('meta[http-equiv=Content-Security-Policy]').getAttribute('content');
+  assert.equal(meta, header.replace(/; frame-ancestors 'none'/, ''));
   assert.deepEqual(page.problems, []);
 });
 
