@@ -120,6 +120,18 @@ test('a link keeps the program; a link that does not decode gives an empty edito
   }
 });
 
+test('a program too long for a link leaves none and says so', async () => {
+  const page = await openGcd();
+  const source = `(* ${'x'.repeat(1600000)} *)\nBEGIN WRITE 1 END.\n`; // a link of 2.1 MB
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+A');
+  await page.keyboard.insertText(source);
+  await waitText(page, '#notice', 'No link: the program would make an address of 2,133,373 characters');
+  assert.equal(await page.evaluate(() => location.hash), '');
+  await waitText(page, '#listing', 'Val 1');
+  assert.deepEqual(page.problems, []);
+});
+
 test('program text arriving by a link is only shown as text, under the page\'s policy', async () => {
   const page = await reopen('(* <script>window.owned = 1</script> <img src=x onerror="window.owned = 2"> *)\n'
     + 'VAR <b>: INTEGER;\nBEGIN WRITE 1 END.\n');
