@@ -1,14 +1,18 @@
-// Speed in the browser, printed as numbers (never checked against a bound):
+// Speed in the browser, printed as numbers (never checked against a bound),
+// beside the native program's in the same run:
 // - compile() of the largest program that fits the store, in the page's thread;
-// - run() with -x in a worker, trace recorded but not rendered;
-// - the page's main thread during a long run: its tasks over 50 ms;
+// - run() with -x in a worker, trace recorded but not rendered, and the
+//   console program on the same runs;
+// - the page: a cold load, a Run of a million traced commands from click to
+//   result, keystrokes in a source of 1 MB, and its main thread's tasks over
+//   50 ms in each;
 // - the page's views: a step back or forth at the end of a run of a million
 //   commands, and one event of the replay of a full store.
 //
 //   scripts/web bench      (builds the site, build/tov and bench_gen first)
 import { spawnSync } from 'node:child_process';
 import { join } from 'node:path';
-import { open, root, setSource, start, waitListing, waitText, withModule } from '../tests/web/harness.mjs';
+import { open, native, root, setSource, start, waitListing, waitText, withModule } from '../tests/web/harness.mjs';
 
 const benchGen = process.env.TOV_BENCH_GEN ?? join(root, 'build/bench/bench_gen');
 const loop = (n) => `VAR i: INTEGER; BEGIN i := 0; WHILE i < ${n} DO i := i + 1 END END.`; // 9 commands a turn
@@ -47,6 +51,65 @@ async function workerRuns() {
     report(`run() -x, ${r.steps / 1e6} M commands, ${(r.traceBytes / 2 ** 20).toFixed(0)} MiB trace, worker, run ${i + 1}`,
       `${r.ms.toFixed(0)} ms, ${(r.steps / r.ms / 1000).toFixed(1)} M commands/s`);
   });
+  await page.close();
+}
+
+// The console program on loops of the same lengths, -x, both streams read by the bench
+// as the module's are kept by the page.
+function nativeRuns() {
+  for (const n of [1e6, 5e6]) {
+    const src = loop(Math.round(n / 9) - 1);
+    const ms = [];
+    let r;
+    for (let i = 0; i < 3; ++i) {
+      const t0 = performance.now();
+      r = spawnSync(native, ['-x'], { input: src, maxBuffer: 1 << 30 });
+      ms.push(performance.now() - t0);
+    }
+    const best = Math.min(...ms);
+    report(`native tov -x, ${n / 1e6} M commands, ${(r.stderr.length / 2 ** 20).toFixed(0)} MiB trace, best of 3`,
+      `${best.toFixed(0)} ms, ${(n / best / 1000).toFixed(1)} M commands/s`);
+  }
+}
+
+// Tasks over 50 ms on the page's main thread from now on: the count and the longest.
+async function watchTasks(page) {
+  await page.evaluate(() => {
+    Object.assign(globalThis, { longest: 0, tasks: 0 });
+    new PerformanceObserver((l) => {
+      for (const e of l.getEntries()) { globalThis.longest = Math.max(globalThis.longest, e.duration); ++globalThis.tasks; }
+    }).observe({ type: 'longtask', buffered: true });
+  });
+  return async () => {
+    const r = await page.evaluate(() => ({ longest: globalThis.longest, tasks: globalThis.tasks }));
+    return `${r.tasks}, longest ${r.longest.toFixed(0)} ms`;
+  };
+}
+
+async function coldLoad() {
+  const page = await open();
+  const tasks = await watchTasks(page); // buffered: the load's tasks too
+  await waitText(page, '#listing', '252: Hlt');
+  await page.waitForTimeout(500);
+  report('page: cold load, main thread tasks over 50 ms', await tasks());
+  await page.close();
+}
+
+async function bigSource() {
+  const page = await open();
+  await waitText(page, '#listing', '252: Hlt');
+  const source = `(* ${'x'.repeat(1 << 20)} *)\nBEGIN WRITE 1 END.\n`;
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+A');
+  await page.keyboard.insertText(source);
+  await waitText(page, '#listing', 'Val 1');
+  await page.waitForTimeout(1000);
+  const tasks = await watchTasks(page);
+  await page.evaluate(() => { globalThis.tasks = 0; globalThis.longest = 0; });
+  await page.keyboard.press('Control+End');
+  for (let k = 0; k < 20; k++) await page.keyboard.type('a');
+  await page.waitForTimeout(1500);
+  report('page: 20 keystrokes in a 1 MB source, main thread tasks over 50 ms', await tasks());
   await page.close();
 }
 
@@ -116,7 +179,7 @@ async function views() {
 
 const stop = await start({ '/bench/': join(root, 'bench/web') });
 try {
-  for (const part of [compileFull, workerRuns, pageRun, views]) await part();
+  for (const part of [compileFull, nativeRuns, workerRuns, coldLoad, pageRun, bigSource, views]) await part();
 } finally {
   await stop();
 }

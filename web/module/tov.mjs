@@ -13,24 +13,39 @@ class End {
   }
 }
 
-// Collects the bytes of one stream; the program flushes in blocks of 64 KiB.
+// Collects the bytes of one stream, the program flushing in blocks of 64 KiB: the
+// first `keep` bytes, the last block, and the length of the whole.
 class Bytes {
-  constructor() {
+  constructor(keep = Infinity) {
     this.parts = [];
+    this.kept = 0;
+    this.keep = keep;
     this.length = 0;
+    this.last = null;
   }
   add(view) {
-    this.parts.push(view.slice());
+    if (this.kept < this.keep) {
+      const part = view.slice(0, Math.min(view.length, this.keep - this.kept));
+      this.parts.push(part);
+      this.kept += part.length;
+    }
+    if (this.length + view.length > this.keep) this.last = view.slice();
     this.length += view.length;
   }
   bytes() {
-    const all = new Uint8Array(this.length);
+    const all = new Uint8Array(this.kept);
     let at = 0;
     for (const p of this.parts) {
       all.set(p, at);
       at += p.length;
     }
     return all;
+  }
+  // The bytes after the kept ones that the last block holds (all of them when the
+  // stream is whole).
+  tail() {
+    if (this.length <= this.keep) return new Uint8Array(0);
+    return this.last.subarray(Math.max(0, this.last.length - (this.length - this.keep)));
   }
 }
 
@@ -361,16 +376,24 @@ export async function load(url = new URL('tov-core.wasm', import.meta.url)) {
   const shared = instance(wasm);
   return {
     constants: shared.constants,
-    run(args, stdin = '', files = {}, { limit = 0 } = {}) {
-      const out = new Bytes();
-      const err = new Bytes();
-      shared.tovSink = (s, p, n) => (s === 0 ? out : err).add(shared.HEAPU8.subarray(p, p + n));
+    run(args, stdin = '', files = {}, { limit = 0, keep = Infinity, onBytes = null } = {}) {
+      const out = new Bytes(keep);
+      const err = new Bytes(keep);
+      shared.tovSink = (s, p, n) => {
+        const view = shared.HEAPU8.subarray(p, p + n);
+        (s === 0 ? out : err).add(view);
+        onBytes?.(s === 0 ? 'stdout' : 'stderr', view);
+      };
       const status = call(shared, args, stdin, files, { bound: limit });
       const failPc = shared._tovFailPc();
       return {
         status,
         stdout: out.bytes(),
         stderr: err.bytes(),
+        stdoutLength: out.length,
+        stderrLength: err.length,
+        stdoutTail: out.tail(),
+        stderrTail: err.tail(),
         steps: shared._tovSteps(),
         limited: shared._tovStatus() === shared.constants.status.stopped,
         failPc: failPc < 0 ? null : failPc,

@@ -136,7 +136,7 @@ async function run() {
   const started = performance.now();
   try {
     const r = await call('run', { source: state.source, limit: steps });
-    set({ run: r });
+    set({ run: { ...r, limit: steps } });
     const ms = Math.round(performance.now() - started);
     if (r.limited) status(`Stopped at the step limit after ${r.steps.toLocaleString('en')} commands.`);
     else if (r.status === 0) status(`Finished: ${r.steps.toLocaleString('en')} commands in ${ms} ms.`);
