@@ -102,7 +102,7 @@ async function reopen(source) {
   return open(url.slice(url.indexOf('#')));
 }
 
-test('a link keeps the program; a link that does not decode gives an empty editor and a message', async () => {
+test('a link keeps the program, opened afresh or set in the same tab; one that does not decode gives an empty editor and a message', async () => {
   const source = 'CONST n = 7;\nBEGIN WRITE n * 6 END.\n';
   const page = await reopen(source);
   await waitText(page, '#listing', 'Val 42');
@@ -328,17 +328,6 @@ test('the replay marks the token a command comes from, and the one being parsed;
   assert.match(await page.locator('#replay-event').textContent(), /Fixup 33 with 98$/);
   assert.equal(await page.locator('#panel-replay svg.arrows path[data-adr="32"]').count(), 1);
   assert.equal(await token.evaluate((el) => el.closest('.cm-line').textContent), '  END;');
-});
-
-test('a program link set in the same tab loads', async () => {
-  const page = await openGcd();
-  const source = 'BEGIN WRITE 6 * 7 END.\n';
-  await page.evaluate((s) => { location.hash = `#src=${btoa(s).replace(/=+$/, '')}`; }, source);
-  await waitListing(page, source);
-  assert.equal((await page.locator('.cm-line').allTextContents()).join('\n'), source);
-  await page.evaluate(() => { location.hash = '#src=%%%'; });
-  await waitText(page, '#notice', 'editor starts empty');
-  assert.deepEqual(page.problems, []);
 });
 
 test('the step limit takes whole numbers from 1 to its maximum and says so when it refuses one', async () => {
