@@ -374,17 +374,17 @@ test('every tab passes axe with no serious or critical violation; the store and 
 
 test('a long Run keeps its texts plainly cut, with their full size and a download of the whole', async () => {
   const page = await openGcd();
-  // about 620,000 traced commands: 36 MB of standard error, beyond the 32 MB kept
-  const source = 'VAR i: INTEGER;\nBEGIN\n  i := 0;\n  WHILE i < 68888 DO i := i + 1 END;\n  WRITE i\nEND.\n';
+  // about 310,000 traced commands: 18 MB of standard error, beyond the 16 MiB kept
+  const source = 'VAR i: INTEGER;\nBEGIN\n  i := 0;\n  WHILE i < 34444 DO i := i + 1 END;\n  WRITE i\nEND.\n';
   const want = consoleRun(['-x'], source);
   await setSource(page, source);
   await waitListing(page, source);
   await page.click('#run');
   await waitText(page, '#status', 'Finished');
-  assert.equal(await page.locator('#output').textContent(), '68888\r\n');
+  assert.equal(await page.locator('#output').textContent(), '34444\r\n');
   await page.click('#tab-console');
   await page.selectOption('#console-text', 'stderr');
-  await waitText(page, '.toolbar .info', `Cut: the first 33,554,432 of ${want.stderr.length.toLocaleString('en')} bytes`);
+  await waitText(page, '.toolbar .info', `Cut: the first 16,777,216 of ${want.stderr.length.toLocaleString('en')} bytes`);
   const [download] = await Promise.all([page.waitForEvent('download'), page.click('text=Download')]);
   assert.ok(readFileSync(await download.path(), 'latin1') === want.stderr, 'the whole of standard error');
   assert.deepEqual(page.problems, []);

@@ -14,10 +14,13 @@ class End {
 }
 
 // Collects the bytes of one stream, the program flushing in blocks of 64 KiB: the
-// first `keep` bytes, the last block, and the length of the whole.
+// first `keep` bytes, the last block, and the length of the whole. A bounded stream
+// goes straight into one buffer of `keep` bytes, whose pages cost nothing until
+// written: a block then costs one copy.
 class Bytes {
   constructor(keep = Infinity) {
     this.parts = [];
+    this.all = null;
     this.kept = 0;
     this.keep = keep;
     this.length = 0;
@@ -25,14 +28,16 @@ class Bytes {
   }
   add(view) {
     if (this.kept < this.keep) {
-      const part = view.slice(0, Math.min(view.length, this.keep - this.kept));
-      this.parts.push(part);
-      this.kept += part.length;
+      const n = Math.min(view.length, this.keep - this.kept);
+      if (this.keep === Infinity) this.parts.push(view.slice(0, n));
+      else (this.all ??= new Uint8Array(this.keep)).set(view.subarray(0, n), this.kept);
+      this.kept += n;
     }
     if (this.length + view.length > this.keep) this.last = view.slice();
     this.length += view.length;
   }
   bytes() {
+    if (this.keep !== Infinity) return this.all ? this.all.subarray(0, this.kept) : new Uint8Array(0);
     const all = new Uint8Array(this.kept);
     let at = 0;
     for (const p of this.parts) {
@@ -41,8 +46,8 @@ class Bytes {
     }
     return all;
   }
-  // The bytes after the kept ones that the last block holds (all of them when the
-  // stream is whole).
+  // The bytes after the kept ones that the last block holds (none when the stream
+  // is whole).
   tail() {
     if (this.length <= this.keep) return new Uint8Array(0);
     return this.last.subarray(Math.max(0, this.last.length - (this.length - this.keep)));

@@ -10,7 +10,7 @@ let rec = null;           // the recording of the stepped machine
 const decoder = new TextDecoder('latin1');
 // The most of each stream a Run keeps (a run of 10 million traced commands writes about
 // 600 MB); the rest is cut, and a download runs the program again for the whole.
-const keep = 32 << 20;
+const keep = 16 << 20;
 
 const handlers = {
   // The program's constants and names, which the page asks for once.
