@@ -113,6 +113,27 @@ async function bigSource() {
   await page.close();
 }
 
+// A Run of 10 million traced commands: its time, and the longest main thread task
+// when the console view then shows the (cut) execution trace.
+async function tenMillion() {
+  const page = await open(`#src=${Buffer.from(loop(1e9)).toString('base64url')}`);
+  await waitText(page, '#listing', 'Hlt');
+  await page.fill('#limit', '10000000');
+  const t0 = Date.now();
+  await page.click('#run');
+  await waitText(page, '#status', 'Stopped at the step limit');
+  report('page: Run of 10,000,000 traced commands, click to result shown', `${Date.now() - t0} ms`);
+  const tasks = await watchTasks(page);
+  await page.evaluate(() => { globalThis.tasks = 0; globalThis.longest = 0; });
+  await page.click('#tab-console');
+  await page.selectOption('#console-text', 'execTrace');
+  await waitText(page, '.toolbar .info', 'Cut:');
+  await page.waitForTimeout(500);
+  report('page: then the Console view on its execution trace, tasks over 50 ms', await tasks());
+  report('  what it says', (await page.locator('.toolbar .info').textContent()).slice(0, 60));
+  await page.close();
+}
+
 async function pageRun() {
   const page = await open(`#src=${Buffer.from(loop(111111)).toString('base64url')}`); // the default limit ends it
   await page.evaluate(() => {
@@ -180,7 +201,7 @@ async function views() {
 const stop = await start({ '/bench/': join(root, 'bench/web') });
 try {
   const only = process.env.BENCH_PARTS?.split(','); // e.g. BENCH_PARTS=coldLoad,bigSource
-  for (const part of [compileFull, nativeRuns, workerRuns, coldLoad, pageRun, bigSource, views]) {
+  for (const part of [compileFull, nativeRuns, workerRuns, coldLoad, pageRun, tenMillion, bigSource, views]) {
     if (!only || only.includes(part.name)) await part();
   }
 } finally {
