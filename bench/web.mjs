@@ -1,14 +1,19 @@
-// Speed in the browser, printed as numbers (never checked against a bound):
+// Speed in the browser, printed as numbers (never checked against a bound),
+// beside the native program's in the same run:
 // - compile() of the largest program that fits the store, in the page's thread;
-// - run() with -x in a worker, trace recorded but not rendered;
-// - the page's main thread during a long run: its tasks over 50 ms;
+// - run() with -x in a worker, trace recorded but not rendered, and the
+//   console program on the same runs;
+// - the page: a cold load, a Run of a million traced commands from click to
+//   result, keystrokes in a source of 1 MB, and its main thread's tasks over
+//   50 ms in each;
 // - the page's views: a step back or forth at the end of a run of a million
 //   commands, and one event of the replay of a full store.
 //
 //   scripts/web bench      (builds the site, build/tov and bench_gen first)
 import { spawnSync } from 'node:child_process';
+import { closeSync, openSync, rmSync, statSync } from 'node:fs';
 import { join } from 'node:path';
-import { open, root, setSource, start, waitListing, waitText, withModule } from '../tests/web/harness.mjs';
+import { open, native, root, setSource, start, waitListing, waitText, withModule } from '../tests/web/harness.mjs';
 
 const benchGen = process.env.TOV_BENCH_GEN ?? join(root, 'build/bench/bench_gen');
 const loop = (n) => `VAR i: INTEGER; BEGIN i := 0; WHILE i < ${n} DO i := i + 1 END END.`; // 9 commands a turn
@@ -47,6 +52,85 @@ async function workerRuns() {
     report(`run() -x, ${r.steps / 1e6} M commands, ${(r.traceBytes / 2 ** 20).toFixed(0)} MiB trace, worker, run ${i + 1}`,
       `${r.ms.toFixed(0)} ms, ${(r.steps / r.ms / 1000).toFixed(1)} M commands/s`);
   });
+  await page.close();
+}
+
+// The console program on loops of the same lengths, -x, its trace to a file.
+function nativeRuns() {
+  const trace = join(root, 'build-web', 'bench-trace.txt');
+  for (const n of [1e6, 5e6]) {
+    const src = loop(Math.round(n / 9) - 1);
+    const ms = [];
+    for (let i = 0; i < 3; ++i) {
+      const fd = openSync(trace, 'w');
+      const t0 = performance.now();
+      spawnSync(native, ['-x'], { input: src, stdio: ['pipe', 'ignore', fd] });
+      ms.push(performance.now() - t0);
+      closeSync(fd);
+    }
+    const best = Math.min(...ms);
+    report(`native tov -x, ${n / 1e6} M commands, ${(statSync(trace).size / 2 ** 20).toFixed(0)} MiB trace to a file, best of 3`,
+      `${best.toFixed(0)} ms, ${(n / best / 1000).toFixed(1)} M commands/s`);
+  }
+  rmSync(trace);
+}
+
+// Tasks over 50 ms on the page's main thread from now on: the count and the longest.
+async function watchTasks(page) {
+  await page.evaluate(() => {
+    Object.assign(globalThis, { longest: 0, tasks: 0 });
+    new PerformanceObserver((l) => {
+      for (const e of l.getEntries()) { globalThis.longest = Math.max(globalThis.longest, e.duration); ++globalThis.tasks; }
+    }).observe({ type: 'longtask', buffered: true });
+  });
+  return async () => {
+    const r = await page.evaluate(() => ({ longest: globalThis.longest, tasks: globalThis.tasks }));
+    return `${r.tasks}, longest ${r.longest.toFixed(0)} ms`;
+  };
+}
+
+async function coldLoad() {
+  const page = await open();
+  const tasks = await watchTasks(page); // buffered: the load's tasks too
+  await waitText(page, '#listing', '252: Hlt');
+  await page.waitForTimeout(500);
+  report('page: cold load, main thread tasks over 50 ms', await tasks());
+  await page.close();
+}
+
+async function bigSource() {
+  const source = `(*\n${`${'x'.repeat(63)}\n`.repeat(1 << 14)}*)\nBEGIN WRITE 1 END.\n`; // a comment pasted in
+  const page = await open(`#src=${Buffer.from(source).toString('base64url')}`);
+  await waitText(page, '#listing', 'Val 1');
+  await page.waitForTimeout(1000);
+  const tasks = await watchTasks(page);
+  await page.evaluate(() => { globalThis.tasks = 0; globalThis.longest = 0; });
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+End');
+  for (let k = 0; k < 20; k++) await page.keyboard.type('a');
+  await page.waitForTimeout(1500);
+  report(`page: 20 keystrokes in a ${(source.length / 2 ** 20).toFixed(1)} MiB source, main thread tasks over 50 ms`, await tasks());
+  await page.close();
+}
+
+// A Run of 10 million traced commands: its time, and the longest main thread task
+// when the console view then shows the (cut) execution trace.
+async function tenMillion() {
+  const page = await open(`#src=${Buffer.from(loop(1e9)).toString('base64url')}`);
+  await waitText(page, '#listing', 'Hlt');
+  await page.fill('#limit', '10000000');
+  const t0 = Date.now();
+  await page.click('#run');
+  await waitText(page, '#status', 'Stopped at the step limit');
+  report('page: Run of 10,000,000 traced commands, click to result shown', `${Date.now() - t0} ms`);
+  const tasks = await watchTasks(page);
+  await page.evaluate(() => { globalThis.tasks = 0; globalThis.longest = 0; });
+  await page.click('#tab-console');
+  await page.selectOption('#console-text', 'execTrace');
+  await waitText(page, '.toolbar .info', 'Cut:');
+  await page.waitForTimeout(500);
+  report('page: then the Console view on its execution trace, tasks over 50 ms', await tasks());
+  report('  what it says', (await page.locator('.toolbar .info').textContent()).slice(0, 60));
   await page.close();
 }
 
@@ -91,7 +175,7 @@ async function views() {
   await page.click('#tab-machine');
   const t0 = Date.now();
   await page.keyboard.press('F10');
-  await waitText(page, '#machine-info', 'Step 0 of 1,000,000');
+  await waitText(page, '#machine-info', 'Step 1 of 1,000,000'); // recorded, then one step
   report('machine view: recording a run of 1,000,000 commands', `${Date.now() - t0} ms`);
   await page.keyboard.press('F5');
   await waitText(page, '#machine-info', 'Step 1,000,000 of');
@@ -116,7 +200,10 @@ async function views() {
 
 const stop = await start({ '/bench/': join(root, 'bench/web') });
 try {
-  for (const part of [compileFull, workerRuns, pageRun, views]) await part();
+  const only = process.env.BENCH_PARTS?.split(','); // e.g. BENCH_PARTS=coldLoad,bigSource
+  for (const part of [compileFull, nativeRuns, workerRuns, coldLoad, pageRun, tenMillion, bigSource, views]) {
+    if (!only || only.includes(part.name)) await part();
+  }
 } finally {
   await stop();
 }

@@ -42,7 +42,9 @@ inline void Need(uint32_t n) {
   if (pc + n > len) Err("Bug: End of program");
 }
 
-// Decodes the command at pc into cmd, afresh each time it runs.
+// Decodes the command at pc into cmd, afresh each time it runs. Decode may
+// look past the program's end, into the store's spare bytes; Need then
+// refuses a command cut off there.
 inline void FetchCmd() {
   cmdPc = pc;
   const uint32_t n = Comp0::Decode(prg + pc, cmd);
@@ -214,6 +216,8 @@ void Operate() {
 // commands with their trace lines until the program ends or, when bounded,
 // n have started; returns how many started. A bounded loop counts them in
 // steps as it goes, so that the count stands when a command ends the run.
+// Each form is a function of its own with a command's whole work inlined
+// into it: the console's speed (bench/run) depends on that.
 template <bool bounded>
 [[gnu::noinline]] uint64_t Loop(uint64_t n) {
   uint64_t k = 0;

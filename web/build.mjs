@@ -1,9 +1,10 @@
 // Builds the site: bundles the page's scripts with esbuild, copies its HTML
-// and CSS, and adds the module (tov.mjs with the WebAssembly build of tov).
+// (with the policy of web/csp.mjs) and CSS, and adds the module (tov.mjs with the WebAssembly build of tov).
 //
 //   node web/build.mjs WASM_DIR SITE_DIR
 import * as esbuild from 'esbuild';
-import { copyFile, mkdir, readdir, rm } from 'node:fs/promises';
+import { copyFile, mkdir, readFile, readdir, rm, writeFile } from 'node:fs/promises';
+import { metaCsp } from './csp.mjs';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -26,7 +27,11 @@ await esbuild.build({
   logLevel: 'warning',
 });
 for (const name of await readdir(page)) {
-  if (/\.(html|css|png|svg)$/.test(name)) await copyFile(join(page, name), join(site, name));
+  if (/\.(css|png|svg)$/.test(name)) await copyFile(join(page, name), join(site, name));
 }
+// the page's policy, as the server sends it
+const html = await readFile(join(page, 'index.html'), 'utf8');
+if (!html.includes('%CSP%')) throw new Error('index.html: no %CSP% to fill');
+await writeFile(join(site, 'index.html'), html.replace('%CSP%', metaCsp));
 await copyFile(join(web, 'module', 'tov.mjs'), join(site, 'tov.mjs'));
 for (const name of ['tov-core.mjs', 'tov-core.wasm']) await copyFile(join(wasmDir, name), join(site, name));

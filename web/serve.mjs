@@ -1,25 +1,13 @@
 // A static server for the built site, for trying the page and for the browser
-// tests. It sends a Content-Security-Policy that lets the page run only its
-// own scripts and compile WebAssembly.
+// tests. It sends the page's Content-Security-Policy (web/csp.mjs), which lets
+// the page run only its own scripts and compile WebAssembly.
 //
 //   node web/serve.mjs DIR [PORT]      (PORT 0: any free port)
 import { createServer } from 'node:http';
 import { readFile, stat } from 'node:fs/promises';
 import { extname, join, normalize, resolve, sep } from 'node:path';
 import { pathToFileURL } from 'node:url';
-
-export const csp = [
-  "default-src 'self'",
-  "script-src 'self' 'wasm-unsafe-eval'",
-  "worker-src 'self'",
-  "style-src 'self' 'unsafe-inline'",
-  "img-src 'self' data:",
-  "connect-src 'self'",
-  "object-src 'none'",
-  "base-uri 'none'",
-  "form-action 'none'",
-  "frame-ancestors 'none'",
-].join('; ');
+import { csp } from './csp.mjs';
 
 const types = {
   '.html': 'text/html; charset=utf-8',

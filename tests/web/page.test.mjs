@@ -102,7 +102,7 @@ async function reopen(source) {
   return open(url.slice(url.indexOf('#')));
 }
 
-test('a link keeps the program; a link that does not decode gives an empty editor and a message', async () => {
+test('a link keeps the program, opened afresh or set in the same tab; one that does not decode gives an empty editor and a message', async () => {
   const source = 'CONST n = 7;\nBEGIN WRITE n * 6 END.\n';
   const page = await reopen(source);
   await waitText(page, '#listing', 'Val 42');
@@ -120,6 +120,18 @@ test('a link keeps the program; a link that does not decode gives an empty edito
   }
 });
 
+test('a program too long for a link leaves none and says so', async () => {
+  const page = await openGcd();
+  const source = `(* ${'x'.repeat(1600000)} *)\nBEGIN WRITE 1 END.\n`; // a link of 2.1 MB
+  await page.click('.cm-content');
+  await page.keyboard.press('Control+A');
+  await page.keyboard.insertText(source);
+  await waitText(page, '#notice', 'No link: the program would make an address of 2,133,373 characters');
+  assert.equal(await page.evaluate(() => location.hash), '');
+  await waitText(page, '#listing', 'Val 1');
+  assert.deepEqual(page.problems, []);
+});
+
 test('program text arriving by a link is only shown as text, under the page\'s policy', async () => {
   const page = await reopen('(* <script>window.owned = 1</script> <img src=x onerror="window.owned = 2"> *)\n'
     + 'VAR <b>: INTEGER;\nBEGIN WRITE 1 END.\n');
@@ -127,7 +139,11 @@ test('program text arriving by a link is only shown as text, under the page\'s p
   assert.match(await page.locator('.cm-content').textContent(), /<img src=x onerror="window.owned = 2">/);
   assert.equal(await page.evaluate(() => window.owned), undefined);
   assert.equal(await page.locator('main img, main script, .cm-content b').count(), 0);
-  assert.match(page.response.headers()['content-security-policy'], /script-src 'self' 'wasm-unsafe-eval'(;|$)/);
+  const header = page.response.headers()['content-security-policy'];
+  assert.match(header, /script-src 'self' 'wasm-unsafe-eval'(;|$)/);
+  // the page's own policy is the same, less what only a header can carry
+  const meta = await page.locator('meta[http-equiv=Content-Security-Policy]').getAttribute('content');
+  assert.equal(meta, header.replace(/; frame-ancestors 'none'/, ''));
   assert.deepEqual(page.problems, []);
 });
 
@@ -314,17 +330,6 @@ test('the replay marks the token a command comes from, and the one being parsed;
   assert.equal(await token.evaluate((el) => el.closest('.cm-line').textContent), '  END;');
 });
 
-test('a program link set in the same tab loads', async () => {
-  const page = await openGcd();
-  const source = 'BEGIN WRITE 6 * 7 END.\n';
-  await page.evaluate((s) => { location.hash = `#src=${btoa(s).replace(/=+$/, '')}`; }, source);
-  await waitListing(page, source);
-  assert.equal((await page.locator('.cm-line').allTextContents()).join('\n'), source);
-  await page.evaluate(() => { location.hash = '#src=%%%'; });
-  await waitText(page, '#notice', 'editor starts empty');
-  assert.deepEqual(page.problems, []);
-});
-
 test('the step limit takes whole numbers from 1 to its maximum and says so when it refuses one', async () => {
   const page = await openGcd();
   for (const bad of ['-1', '0', '0.5', 'text', '1e99', '10000001']) {
@@ -365,4 +370,22 @@ test('every tab passes axe with no serious or critical violation; the store and 
   await page.keyboard.press('ArrowLeft');
   assert.deepEqual(await page.locator('.byte.chosen').allTextContents(), ['04', '00']); // Wrt
   assert.equal(await page.getByRole('option', { name: 'address 5: Sto 0, variable x, from x at line 6, column 3' }).count(), 1);
+});
+
+test('a long Run keeps its texts plainly cut, with their full size and a download of the whole', async () => {
+  const page = await openGcd();
+  // about 310,000 traced commands: 18 MB of standard error, beyond the 16 MiB kept
+  const source = 'VAR i: INTEGER;\nBEGIN\n  i := 0;\n  WHILE i < 34444 DO i := i + 1 END;\n  WRITE i\nEND.\n';
+  const want = consoleRun(['-x'], source);
+  await setSource(page, source);
+  await waitListing(page, source);
+  await page.click('#run');
+  await waitText(page, '#status', 'Finished');
+  assert.equal(await page.locator('#output').textContent(), '34444\r\n');
+  await page.click('#tab-console');
+  await page.selectOption('#console-text', 'stderr');
+  await waitText(page, '.toolbar .info', `Cut: the first 16,777,216 of ${want.stderr.length.toLocaleString('en')} bytes`);
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('text=Download')]);
+  assert.ok(readFileSync(await download.path(), 'latin1') === want.stderr, 'the whole of standard error');
+  assert.deepEqual(page.problems, []);
 });

@@ -13,24 +13,44 @@ class End {
   }
 }
 
-// Collects the bytes of one stream; the program flushes in blocks of 64 KiB.
+// Collects the bytes of one stream, the program flushing in blocks of 64 KiB: the
+// first `keep` bytes, the last block, and the length of the whole. A bounded stream
+// goes straight into one buffer of `keep` bytes, whose pages cost nothing until
+// written: a block then costs one copy.
 class Bytes {
-  constructor() {
+  constructor(keep = Infinity) {
     this.parts = [];
+    this.all = null;
+    this.kept = 0;
+    this.keep = keep;
     this.length = 0;
+    this.last = null;
   }
   add(view) {
-    this.parts.push(view.slice());
+    if (this.kept < this.keep) {
+      const n = Math.min(view.length, this.keep - this.kept);
+      if (this.keep === Infinity) this.parts.push(view.slice(0, n));
+      else (this.all ??= new Uint8Array(this.keep)).set(view.subarray(0, n), this.kept);
+      this.kept += n;
+    }
+    if (this.length + view.length > this.keep) this.last = view.slice();
     this.length += view.length;
   }
   bytes() {
-    const all = new Uint8Array(this.length);
+    if (this.keep !== Infinity) return this.all ? this.all.subarray(0, this.kept) : new Uint8Array(0);
+    const all = new Uint8Array(this.kept);
     let at = 0;
     for (const p of this.parts) {
       all.set(p, at);
       at += p.length;
     }
     return all;
+  }
+  // The bytes after the kept ones that the last block holds (none when the stream
+  // is whole).
+  tail() {
+    if (this.length <= this.keep) return new Uint8Array(0);
+    return this.last.subarray(Math.max(0, this.last.length - (this.length - this.keep)));
   }
 }
 
@@ -361,16 +381,24 @@ export async function load(url = new URL('tov-core.wasm', import.meta.url)) {
   const shared = instance(wasm);
   return {
     constants: shared.constants,
-    run(args, stdin = '', files = {}, { limit = 0 } = {}) {
-      const out = new Bytes();
-      const err = new Bytes();
-      shared.tovSink = (s, p, n) => (s === 0 ? out : err).add(shared.HEAPU8.subarray(p, p + n));
+    run(args, stdin = '', files = {}, { limit = 0, keep = Infinity, onBytes = null } = {}) {
+      const out = new Bytes(keep);
+      const err = new Bytes(keep);
+      shared.tovSink = (s, p, n) => {
+        const view = shared.HEAPU8.subarray(p, p + n);
+        (s === 0 ? out : err).add(view);
+        onBytes?.(s === 0 ? 'stdout' : 'stderr', view);
+      };
       const status = call(shared, args, stdin, files, { bound: limit });
       const failPc = shared._tovFailPc();
       return {
         status,
         stdout: out.bytes(),
         stderr: err.bytes(),
+        stdoutLength: out.length,
+        stderrLength: err.length,
+        stdoutTail: out.tail(),
+        stderrTail: err.tail(),
         steps: shared._tovSteps(),
         limited: shared._tovStatus() === shared.constants.status.stopped,
         failPc: failPc < 0 ? null : failPc,

@@ -4,8 +4,7 @@ import { EditorView, basicSetup } from 'codemirror';
 import { EditorState, StateEffect, StateField, Compartment } from '@codemirror/state';
 import { Decoration } from '@codemirror/view';
 import { setDiagnostics } from '@codemirror/lint';
-import { ensureSyntaxTree } from '@codemirror/language';
-import { tovLanguage } from './lang.js';
+import { tovLanguage, tokenLength as lineTokenLength } from './lang.js';
 
 const utf8 = new TextEncoder();
 
@@ -23,13 +22,10 @@ export function offsetOf(doc, line, col) {
   return l.from + i;
 }
 
-// Length of the token that starts at offset, as the language mode reads it (one
-// character where the mode has no token).
+// Length of the token that starts at offset, as the language mode reads it.
 export function tokenLength(state, at) {
-  const tree = ensureSyntaxTree(state, Math.min(state.doc.length, at + 1), 50);
-  const node = tree?.resolveInner(at, 1);
-  if (node && node.from === at && node.to > at && node.type.name !== 'Document') return node.to - at;
-  return Math.min(1, state.doc.length - at);
+  const line = state.doc.lineAt(at);
+  return lineTokenLength(line.text, at - line.from);
 }
 
 const language = new Compartment();

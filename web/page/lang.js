@@ -2,7 +2,7 @@
 // colours and, through the syntax tree, the length of the token at a compiler position.
 // Comments nest, so the mode keeps the comment depth across lines. Which words are
 // keywords, type names and constants comes from the module (words()).
-import { StreamLanguage } from '@codemirror/language';
+import { StreamLanguage, StringStream } from '@codemirror/language';
 
 // Consumes comment text up to the close of the outermost open comment or the end of the line.
 function comment(stream, state) {
@@ -14,12 +14,12 @@ function comment(stream, state) {
   return 'comment';
 }
 
-// The language for the module's constants (null: before they arrive, every word a name).
-export function tovLanguage(constants) {
+// The tokenizer for the module's constants (null: before they arrive, every word a name).
+function parser(constants) {
   const keywords = new Set(constants?.keywords ?? []);
   const types = new Set(Object.keys(constants?.typeNames ?? {}));
   const consts = new Set(Object.keys(constants?.constNames ?? {}));
-  return StreamLanguage.define({
+  return {
     name: 'tov',
     startState: () => ({ depth: 0 }),
     copyState: (s) => ({ depth: s.depth }),
@@ -44,5 +44,19 @@ export function tovLanguage(constants) {
       return 'invalid';
     },
     languageData: { commentTokens: { block: { open: '(*', close: '*)' } } },
-  });
+  };
+}
+
+export const tovLanguage = (constants) => StreamLanguage.define(parser(constants));
+
+const plain = parser(null);
+
+// The length of the token at offset `at` of the line `text`, as the same tokenizer reads
+// it outside a comment (the compiler names no token inside one); 1 where it has none.
+export function tokenLength(text, at) {
+  const stream = new StringStream(text, 4, 2);
+  stream.pos = stream.start = at;
+  if (at >= text.length) return 0;
+  const style = plain.token(stream, plain.startState());
+  return style && stream.pos > at ? stream.pos - at : 1;
 }

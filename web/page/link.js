@@ -1,10 +1,14 @@
 // The program kept in the link: "#src=" and the UTF-8 text in base64url.
 const prefix = '#src=';
 
+// The longest link offered: browsers open addresses of about 2 MB.
+export const maxLink = 2000000;
+
 export function encode(text) {
-  let bin = '';
-  for (const b of new TextEncoder().encode(text)) bin += String.fromCharCode(b);
-  return btoa(bin).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
+  const bytes = new TextEncoder().encode(text);
+  const parts = [];
+  for (let i = 0; i < bytes.length; i += 0x8000) parts.push(String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000)));
+  return btoa(parts.join('')).replace(/\+/g, '-').replace(/\//g, '_').replace(/=+$/, '');
 }
 
 export function decode(code) {
@@ -30,9 +34,22 @@ export function read() {
 let timer = 0;
 
 // Keeps the link in step with the program, without adding to the history; at once when
-// asked, else after the typing pauses.
-export function store(text, now = false) {
+// asked, else after the typing pauses. A program too long for a link leaves none, and
+// tooLong(length) says so; returns false then.
+export function store(text, now = false, tooLong = () => {}) {
   clearTimeout(timer);
-  const put = () => history.replaceState(null, '', prefix + encode(text));
-  if (now) put(); else timer = setTimeout(put, 300);
+  const put = () => {
+    // a base64 link is 4/3 of the bytes: a text over 3/4 of the most cannot fit
+    const code = text.length * 3 > maxLink * 4 ? null : encode(text);
+    if (code === null || prefix.length + code.length > maxLink) {
+      history.replaceState(null, '', location.pathname + location.search);
+      tooLong(code === null ? Math.ceil(text.length * 4 / 3) : prefix.length + code.length);
+      return false;
+    }
+    history.replaceState(null, '', prefix + code);
+    return true;
+  };
+  if (now) return put();
+  timer = setTimeout(put, 300);
+  return true;
 }

@@ -84,6 +84,11 @@ function record() {
 
 function status(text) { $('status').textContent = text; }
 
+function tooLong(n) {
+  $('notice').textContent = `No link: the program would make an address of ${n.toLocaleString('en')} characters, `
+    + `more than browsers open (${link.maxLink.toLocaleString('en')}).`;
+}
+
 // ---- compiling on every change ----
 let compileTimer = 0, compileSeq = 0;
 
@@ -103,7 +108,7 @@ function sourceChanged(text) {
   if (text === state.source) return;
   set({ source: text, run: null });
   $('notice').textContent = '';
-  link.store(text);
+  link.store(text, false, tooLong);
   clearTimeout(compileTimer);
   compileTimer = setTimeout(compileNow, 150);
 }
@@ -131,7 +136,7 @@ async function run() {
   const started = performance.now();
   try {
     const r = await call('run', { source: state.source, limit: steps });
-    set({ run: r });
+    set({ run: { ...r, limit: steps } });
     const ms = Math.round(performance.now() - started);
     if (r.limited) status(`Stopped at the step limit after ${r.steps.toLocaleString('en')} commands.`);
     else if (r.status === 0) status(`Finished: ${r.steps.toLocaleString('en')} commands in ${ms} ms.`);
@@ -225,7 +230,7 @@ function start() {
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);
   $('share').addEventListener('click', async () => {
-    link.store(state.source, true);
+    if (!link.store(state.source, true, tooLong)) return;
     try { await navigator.clipboard.writeText(location.href); status('Link copied.'); }
     catch { status('The link is in the address bar.'); }
   });

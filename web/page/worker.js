@@ -8,6 +8,9 @@ const ready = load();
 let tov = null;
 let rec = null;           // the recording of the stepped machine
 const decoder = new TextDecoder('latin1');
+// The most of each stream a Run keeps (a run of 10 million traced commands writes about
+// 600 MB); the rest is cut, and a download runs the program again for the whole.
+const keep = 16 << 20;
 
 const handlers = {
   // The program's constants and names, which the page asks for once.
@@ -25,13 +28,23 @@ const handlers = {
     // where the listing and the generator trace end: the compiler's own texts
     const c = tov.compile(source);
     const listingLength = c.ok ? c.listing.length : 0, traceLength = c.ok ? c.trace.length : 0;
-    const r = tov.run(['-x', 'p.tov'], '', { 'p.tov': source }, { limit });
+    const r = tov.run(['-x', 'p.tov'], '', { 'p.tov': source }, { limit, keep });
     return {
       status: r.status, stdout: r.stdout, stderr: r.stderr, limited: r.limited, steps: r.steps,
+      stdoutLength: r.stdoutLength, stderrLength: r.stderrLength,
       listingLength, traceLength, failPc: r.failPc,
       output: decoder.decode(r.stdout.subarray(listingLength)),
-      error: r.failPc === null ? null : lastLine(r.stderr),
+      error: r.failPc === null ? null : lastLine(r.stderrTail.length ? r.stderrTail : r.stderr),
     };
+  },
+
+  // One stream of the same Run whole, as a Blob, which the browser may keep out of the
+  // page's memory.
+  whole({ source, limit, stream }) {
+    const parts = [];
+    tov.run(['-x', 'p.tov'], '', { 'p.tov': source }, { limit, keep: 0,
+      onBytes: (s, view) => { if (s === stream) parts.push(new Blob([view.slice()])); } });
+    return new Blob(parts, { type: 'text/plain' });
   },
 
   // The stepped machine: a recording of one run that the page moves through.

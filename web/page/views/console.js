@@ -14,16 +14,19 @@ const kinds = [
 let select, lines, info, shown = { text: '' };
 const decoder = new TextDecoder('latin1');
 
-export function mount() {
+let page;
+
+export function mount(p) {
+  page = p;
   const root = document.getElementById('panel-console');
   select = choice('console-text', kinds);
   const copy = button('Copy', async () => {
     try { await navigator.clipboard.writeText(textOf(shown)); info.textContent = 'Copied.'; }
     catch { info.textContent = 'The browser did not allow copying.'; }
   });
-  const save = button('Download', () => {
-    const a = el('a', { href: URL.createObjectURL(new Blob([shown.bytes ?? shown.text], { type: 'text/plain' })),
-      download: `tov-${select.value}.txt` });
+  const save = button('Download', async () => {
+    const blob = shown.cut ? await wholeOf(select.value) : new Blob([shown.bytes ?? shown.text], { type: 'text/plain' });
+    const a = el('a', { href: URL.createObjectURL(blob), download: `tov-${select.value}.txt` });
     a.click();
     setTimeout(() => URL.revokeObjectURL(a.href), 1000);
   });
@@ -46,7 +49,10 @@ function current(kind) {
       stdout: r.stdout, stderr: r.stderr, listing: r.stdout.subarray(0, r.listingLength),
       trace: r.stderr.subarray(0, r.traceLength), execTrace: r.stderr.subarray(r.traceLength),
     };
-    return { bytes: parts[kind] };
+    // what a long Run cut: the stream's kept bytes are fewer than it wrote
+    const whole = { stdout: r.stdoutLength, stderr: r.stderrLength, execTrace: r.stderrLength - r.traceLength,
+      listing: r.listingLength, trace: r.traceLength }[kind];
+    return { bytes: parts[kind], cut: whole > parts[kind].length ? whole : 0 };
   }
   if (!c) return { text: '' };
   const compiled = { listing: c.listing, trace: c.trace, stdout: c.listing, stderr: c.trace };
@@ -56,9 +62,21 @@ function current(kind) {
 
 const textOf = (t) => t.text ?? decoder.decode(t.bytes);
 
+// A text of the last Run whole, from the worker, which runs the program again for it.
+async function wholeOf(kind) {
+  const r = state.run, stream = kind === 'stdout' ? 'stdout' : 'stderr';
+  info.textContent = 'Running the program again for the whole text…';
+  const blob = await page.call('whole', { source: state.source, limit: r.limit, stream });
+  info.textContent = '';
+  return kind === 'execTrace' ? blob.slice(r.traceLength, blob.size, 'text/plain') : blob;
+}
+
 function render() {
   shown = current(select.value);
   const all = splitLines(textOf(shown));
   lines.set(all.length, (n) => all[n]);
-  info.textContent = shown.note ?? `${all.length.toLocaleString('en')} lines`;
+  const n = `${all.length.toLocaleString('en')} lines`;
+  info.textContent = shown.note ?? (shown.cut
+    ? `Cut: the first ${shown.bytes.length.toLocaleString('en')} of ${shown.cut.toLocaleString('en')} bytes (${n}); Download has the whole.`
+    : n);
 }
