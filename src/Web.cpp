@@ -1,21 +1,28 @@
 // Web: the page's side of the program, built to WebAssembly only. The page
 // calls the program's main as the console does; each run ends in Fio::Exit,
 // which throws to the page instead of ending a process. Everything the web
-// build adds is set here, at one seam: where the output goes (Fio::sink), how
-// a run ends (Fio::exitHook), who watches the generator (Gen::watch) and the
-// bound of a run (Comp::bound). Besides runs, it hands the page records, never
-// text to parse: the constants and names it needs, the generator's events,
-// the commands in the store, the declared names, and a run taken step by step.
+// build adds is here, at one seam: it stands in for the console's platform
+// files (Fio.cpp, ConSigs.cpp), so that the output goes to the page, a run
+// ends by a throw and no console is guarded; and it sets who watches the
+// generator (Gen::watch) and the bound of a run (Comp::bound). Besides runs,
+// it hands the page records, never text to parse: the constants and names it
+// needs, the generator's events, the commands in the store, the declared
+// names, and a run taken step by step.
 #include <emscripten.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstddef>
 #include <cstdint>
 
 #include "Comp.h"
 #include "Comp0.h"
+#include "ConSigs.h"
 #include "Fio.h"
+#include "FioText.h"
 #include "Gen.h"
 #include "Prsr.h"
 #include "Scnr.h"
@@ -61,9 +68,7 @@ int endStatus;           // how the last run ended, before the page's mapping
 Comp::TMachine machine;  // what tovGet and tovSet exchange, and the state at the end of a run
 uint32_t predeclared;    // the symbol table's entries before the program's
 
-void Sink(Fio::TStream s, const char* p, uint32_t n) { tovSink(s, p, n); }
-
-[[noreturn]] void End(int status) {
+[[noreturn]] void Ended(int status) {
   errPos = Scnr::pos;
   endStatus = status;
   Comp::Get(machine);  // a failed command's address stays in cmdPc
@@ -126,12 +131,99 @@ void List(const char* group, const char* const* names, uint32_t n) {
 
 }  // namespace
 
+// The console's platform files, as the page has them: the source comes from
+// the module's file system, each flush of a stream goes to the page, and the
+// end of a run throws to it. No event reaches a run (Post and Watch have no
+// user here): the page stops a run from outside.
+namespace Fio {
+
+TFile stdIn = 0;
+const uint8_t* inCur = nullptr;
+const uint8_t* inEnd = nullptr;
+
+namespace {
+
+constexpr uint32_t inSize = 1u << 16;
+uint8_t inBuf[inSize + 1];  // with room for the sentinel
+
+// As on the console: only the stream written last holds bytes, so the page
+// gets the lines of both streams in the order they were written.
+constexpr uint32_t outSize = 1u << 16;
+struct TBuf {
+  char data[outSize];
+  uint32_t used;
+};
+TBuf bufs[2];
+TStream cur = stdOut;
+
+void FlushBuf(TStream s) {
+  tovSink(s, bufs[s].data, bufs[s].used);
+  bufs[s].used = 0;
+}
+
+}  // namespace
+
+TOpen Open(const char* name, TFile& f) {
+  struct stat st;
+  if (stat(name, &st) != 0) return errno == EACCES ? opUnreadable : opMissing;
+  if (S_ISDIR(st.st_mode)) return opUnreadable;
+  const int fd = open(name, O_RDONLY);
+  if (fd < 0) return opUnreadable;
+  f = fd;
+  return opOk;
+}
+
+int Refill(TFile f) {
+  const ssize_t n = read(f, inBuf, inSize);
+  if (n < 0) return err;
+  if (n == 0) return eof;
+  inCur = inBuf + 1;
+  inEnd = inBuf + n;
+  inBuf[n] = sentinel;
+  return inBuf[0];
+}
+
+char* Begin(TStream s) {
+  if (s != cur) {
+    FlushBuf(cur);
+    cur = s;
+  }
+  if (bufs[s].used + lineMax + 2 > outSize) FlushBuf(s);
+  return bufs[s].data + bufs[s].used;
+}
+
+void End(TStream s, char* p) {
+  p[0] = '\r';
+  p[1] = '\n';
+  bufs[s].used = uint32_t(p + 2 - bufs[s].data);
+}
+
+void Flush() { FlushBuf(cur); }
+
+void Exit(int status) {
+  FlushBuf(cur);
+  Ended(status);
+}
+
+void CommandLine(int&, char**&) {}
+
+void Init() {
+  bufs[stdOut].used = 0;
+  bufs[stdErr].used = 0;
+  cur = stdOut;
+  stdIn = 0;
+  inCur = inEnd = nullptr;
+}
+
+}  // namespace Fio
+
+// The page has no console to guard.
+void ConSigs::Init() {}
+
 extern "C" {
 
 // Once, before the first run.
 EMSCRIPTEN_KEEPALIVE void tovInit() {
-  Fio::exitHook = End;
-  Fio::sink = Sink;
   Gen::watch = Watch;
   Start::Modules();
   Prsr::Objs(predeclared);
