@@ -155,10 +155,23 @@ struct TBuf {
 };
 TBuf bufs[2];
 TStream cur = stdOut;
+uint64_t flushed[2];  // bytes handed to the page, per stream
 
 void FlushBuf(TStream s) {
   tovSink(s, bufs[s].data, bufs[s].used);
+  flushed[s] += bufs[s].used;
   bufs[s].used = 0;
+}
+
+// Where each stream stood when the run's first command started: the ends of
+// the listing and of the generator trace, taken from the run itself. Until
+// then (no -x, or a compile error), the streams' ends.
+uint64_t compiled[2];
+bool executing;
+
+void Stand() {
+  for (int s = 0; s < 2; ++s)
+    compiled[s] = flushed[s] + bufs[s].used;
 }
 
 }  // namespace
@@ -184,6 +197,10 @@ int Refill(TFile f) {
 }
 
 char* Begin(TStream s) {
+  if (!executing && Comp::steps != 0) {  // the first line of the execution trace
+    Stand();
+    executing = true;
+  }
   if (s != cur) {
     FlushBuf(cur);
     cur = s;
@@ -201,6 +218,7 @@ void End(TStream s, char* p) {
 void Flush() { FlushBuf(cur); }
 
 void Exit(int status) {
+  if (!executing) Stand();
   FlushBuf(cur);
   Ended(status);
 }
@@ -210,6 +228,8 @@ void CommandLine(int&, char**&) {}
 void Init() {
   bufs[stdOut].used = 0;
   bufs[stdErr].used = 0;
+  flushed[stdOut] = flushed[stdErr] = 0;
+  executing = false;
   cur = stdOut;
   stdIn = 0;
   inCur = inEnd = nullptr;
@@ -294,6 +314,10 @@ EMSCRIPTEN_KEEPALIVE int tovStatus() { return endStatus; }
 EMSCRIPTEN_KEEPALIVE double tovSteps() { return double(Comp::steps); }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrLine() { return errPos.l; }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrCol() { return errPos.c; }
+// Where the listing ends on standard output and the generator trace on
+// standard error, in the last run.
+EMSCRIPTEN_KEEPALIVE double tovListingEnd() { return double(Fio::compiled[Fio::stdOut]); }
+EMSCRIPTEN_KEEPALIVE double tovTraceEnd() { return double(Fio::compiled[Fio::stdErr]); }
 // The command that failed in the last run: started, and the run ended in an error.
 EMSCRIPTEN_KEEPALIVE double tovFailPc() {
   return endStatus == 9 && Comp::steps > 0 ? double(machine.cmdPc) : -1;
