@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "Comp.h"
 #include "Comp0.h"
@@ -61,6 +62,15 @@ namespace {
 
 // A bound that no run reaches, yet counted: the page always wants the steps.
 constexpr uint64_t noBound = Comp::unbounded - 1;
+
+// The classes of a run's end, as the constants name them: ended, stopped at
+// the bound, failed in a way no other class names; a compile or command line
+// error by the module that reports it (the head of its line); the machine's
+// run-time errors by message (Comp::errTexts), after these.
+const char* const ends[] = {"ok", "stopped", "error", "Scnr", "Prsr", "Gen", "Comp", "Comp0", "tov"};
+constexpr uint32_t firstModule = 3;
+constexpr uint32_t endCnt = sizeof ends / sizeof ends[0];
+uint32_t endClass;  // of the last run
 
 bool recording;          // events go to the page
 Scnr::TPosDesc errPos;   // the current token when the run ended
@@ -156,6 +166,26 @@ struct TBuf {
 TBuf bufs[2];
 TStream cur = stdOut;
 uint64_t flushed[2];  // bytes handed to the page, per stream
+uint32_t errFrom;     // where the last line on standard error begins in its buffer
+
+// The class of a run that ends with the status: a failure by the module whose
+// report is the last line.
+uint32_t ClassOf(int status) {
+  if (status == 0) return 0;
+  if (status == Comp::stopped) return 1;
+  if (Comp::failed != Comp::errCnt) return endCnt + Comp::failed;
+  if (cur != stdErr) return 2;
+  const char* line = bufs[stdErr].data + errFrom;
+  const char* end = bufs[stdErr].data + bufs[stdErr].used;
+  for (uint32_t k = firstModule; k < endCnt; ++k) {
+    const uint32_t n = uint32_t(strlen(ends[k]));
+    if (uint32_t(end - line) > n && memcmp(line, ends[k], n) == 0 &&
+        (line[n] == ' ' || line[n] == '.' || line[n] == ':')) {
+      return k;
+    }
+  }
+  return 2;
+}
 
 void FlushBuf(TStream s) {
   tovSink(s, bufs[s].data, bufs[s].used);
@@ -206,6 +236,7 @@ char* Begin(TStream s) {
     cur = s;
   }
   if (bufs[s].used + lineMax + 2 > outSize) FlushBuf(s);
+  if (s == stdErr) errFrom = bufs[s].used;
   return bufs[s].data + bufs[s].used;
 }
 
@@ -219,6 +250,7 @@ void Flush() { FlushBuf(cur); }
 
 void Exit(int status) {
   if (!executing) Stand();
+  endClass = ClassOf(status);
   FlushBuf(cur);
   Ended(status);
 }
@@ -268,6 +300,10 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
   Const("status", "ok", 0);
   Const("status", "error", 9);
   Const("status", "stopped", Comp::stopped);
+  for (const char* e : ends)
+    tovConst("ends", e, uint32_t(strlen(e)), -1);
+  for (const char* e : Comp::errTexts)
+    tovConst("ends", e, uint32_t(strlen(e)), -1);
   for (uint32_t f = 0; f < Comp0::fctCnt; ++f)
     Const("functions", Comp0::FctName(Comp0::TFunction(f)), -1);
   for (uint32_t o = 0; o < Comp0::oprCnt; ++o)
@@ -311,6 +347,8 @@ EMSCRIPTEN_KEEPALIVE void tovPrepare(const char* path, int events, double bound)
 
 // How the last run ended: 0, 9, or Comp::stopped at the bound.
 EMSCRIPTEN_KEEPALIVE int tovStatus() { return endStatus; }
+// The class of the last run's end: its number in the constants' "ends".
+EMSCRIPTEN_KEEPALIVE uint32_t tovEndClass() { return endClass; }
 EMSCRIPTEN_KEEPALIVE double tovSteps() { return double(Comp::steps); }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrLine() { return errPos.l; }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrCol() { return errPos.c; }

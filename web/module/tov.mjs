@@ -409,6 +409,7 @@ export async function load(url = new URL('tov-core.wasm', import.meta.url)) {
         listingLength: shared._tovListingEnd(),
         traceLength: shared._tovTraceEnd(),
         limited: shared._tovStatus() === shared.constants.status.stopped,
+        end: shared.constants.ends[shared._tovEndClass()],
         failPc: failPc < 0 ? null : failPc,
       };
     },

@@ -35,7 +35,7 @@ const handlers = {
   run({ source, limit }) {
     const r = tov.run(['-x', 'p.tov'], '', { 'p.tov': source }, { limit, keep });
     return {
-      status: r.status, stdout: r.stdout, stderr: r.stderr, limited: r.limited, steps: r.steps,
+      status: r.status, end: r.end, stdout: r.stdout, stderr: r.stderr, limited: r.limited, steps: r.steps,
       stdoutLength: r.stdoutLength, stderrLength: r.stderrLength,
       listingLength: r.listingLength, traceLength: r.traceLength, failPc: r.failPc,
       output: decoder.decode(r.stdout.subarray(r.listingLength)),
