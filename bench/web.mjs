@@ -113,16 +113,35 @@ async function bigSource() {
   await page.close();
 }
 
-// A Run of 10 million traced commands: its time, and the longest main thread task
-// when the console view then shows the (cut) execution trace.
+// The memory of the browser's processes (all of them, page and worker): the sum of
+// their resident sizes, in MiB.
+function browserMiB() {
+  const ps = spawnSync('ps', ['-eo', 'pid=,ppid=,rss=']).stdout.toString().trim().split('\n')
+    .map((l) => l.trim().split(/\s+/).map(Number));
+  const mine = new Set([process.pid]);
+  let kb = 0;
+  for (let grew = true; grew;) {
+    grew = false;
+    for (const [pid, ppid, rss] of ps) {
+      if (!mine.has(pid) && mine.has(ppid)) { mine.add(pid); kb += rss; grew = true; }
+    }
+  }
+  return kb / 1024;
+}
+
+// A Run of 10 million traced commands: its time, the browser's memory, and the
+// longest main thread task when the console view then shows the (cut) execution
+// trace, and when the machine view then records the run.
 async function tenMillion() {
   const page = await open(`#src=${Buffer.from(loop(1e9)).toString('base64url')}`);
   await waitText(page, '#listing', 'Hlt');
   await page.fill('#limit', '10000000');
+  const before = browserMiB();
   const t0 = Date.now();
   await page.click('#run');
   await waitText(page, '#status', 'Stopped at the step limit');
   report('page: Run of 10,000,000 traced commands, click to result shown', `${Date.now() - t0} ms`);
+  report('  browser memory (all its processes) before and after', `${before.toFixed(0)} MiB, ${browserMiB().toFixed(0)} MiB`);
   const tasks = await watchTasks(page);
   await page.evaluate(() => { globalThis.tasks = 0; globalThis.longest = 0; });
   await page.click('#tab-console');
@@ -131,6 +150,12 @@ async function tenMillion() {
   await page.waitForTimeout(500);
   report('page: then the Console view on its execution trace, tasks over 50 ms', await tasks());
   report('  what it says', (await page.locator('.toolbar .info').textContent()).slice(0, 60));
+  await page.evaluate(() => { globalThis.tasks = 0; globalThis.longest = 0; });
+  await page.click('#tab-machine');
+  await page.keyboard.press('F10');
+  await waitText(page, '#machine-info', 'Step 1 of 10,000,000');
+  report('page: then the Machine view records the run, tasks over 50 ms', await tasks());
+  report('  browser memory (all its processes) with the recording', `${browserMiB().toFixed(0)} MiB`);
   await page.close();
 }
 

@@ -10,6 +10,10 @@ namespace Comp {
 
 uint64_t bound = unbounded;
 uint64_t steps;
+const char* const errTexts[errCnt] = {"Bug: End of program", "Invalid function", "Stack overflow",
+                                      "Stack underflow",     "Invalid index",    "Invalid address",
+                                      "Arithmetic overflow", "Division by zero", "Negative divisor"};
+TErr failed;
 
 namespace {
 
@@ -37,9 +41,20 @@ bool first;
   Fio::Fail(Fio::Card(p, x));
 }
 
+// A run-time error of the machine.
+[[noreturn]] void Fail(TErr e) {
+  failed = e;
+  Err(errTexts[e]);
+}
+
+[[noreturn]] void FailCard(TErr e, uint32_t x) {
+  failed = e;
+  ErrCard(errTexts[e], x);
+}
+
 // Makes sure n more bytes of the program lie at pc.
 inline void Need(uint32_t n) {
-  if (pc + n > len) Err("Bug: End of program");
+  if (pc + n > len) Fail(eEnd);
 }
 
 // Decodes the command at pc into cmd, afresh each time it runs. Decode may
@@ -48,52 +63,52 @@ inline void Need(uint32_t n) {
 inline void FetchCmd() {
   cmdPc = pc;
   const uint32_t n = Comp0::Decode(prg + pc, cmd);
-  if (n == 0) ErrCard("Invalid function", prg[pc]);
+  if (n == 0) FailCard(eFunction, prg[pc]);
   Need(n);
   pc += n;
 }
 
 void Push(int32_t x) {
-  if (height == stackSize) Err("Stack overflow");
+  if (height == stackSize) Fail(eStackOver);
   stack[height++] = x;
 }
 
 int32_t Pop() {
-  if (height == 0) Err("Stack underflow");
+  if (height == 0) Fail(eStackUnder);
   return stack[--height];
 }
 
 void ChkIdx() {
-  if (cmd.opd >= varCnt) ErrCard("Invalid index", cmd.opd);
+  if (cmd.opd >= varCnt) FailCard(eIndex, cmd.opd);
 }
 
 void ChkAdr() {
-  if (cmd.opd > len) ErrCard("Invalid address", cmd.opd);
+  if (cmd.opd > len) FailCard(eAddress, cmd.opd);
 }
 
 // Execution never goes on with a wrapped value.
 int32_t Sum(int32_t x, int32_t y) {
   int32_t r;
-  if (__builtin_add_overflow(x, y, &r)) Err("Arithmetic overflow");
+  if (__builtin_add_overflow(x, y, &r)) Fail(eOverflow);
   return r;
 }
 
 int32_t Difference(int32_t x, int32_t y) {
   int32_t r;
-  if (__builtin_sub_overflow(x, y, &r)) Err("Arithmetic overflow");
+  if (__builtin_sub_overflow(x, y, &r)) Fail(eOverflow);
   return r;
 }
 
 int32_t Product(int32_t x, int32_t y) {
   int32_t r;
-  if (__builtin_mul_overflow(x, y, &r)) Err("Arithmetic overflow");
+  if (__builtin_mul_overflow(x, y, &r)) Fail(eOverflow);
   return r;
 }
 
 // Floored division by a positive divisor d of n.
 int32_t Quot(int32_t n, int32_t d) {
-  if (d == 0) Err("Division by zero");
-  if (d < 0) Err("Negative divisor");
+  if (d == 0) Fail(eDivZero);
+  if (d < 0) Fail(eNegDiv);
   int32_t q = n / d;
   if (n % d < 0) --q;
   return q;
@@ -318,6 +333,7 @@ void Init() {
   cond = false;
   first = true;
   steps = 0;  // the bound is the tool's and stays
+  failed = errCnt;
 }
 
 }  // namespace Comp

@@ -43,6 +43,23 @@ void Get(TMachine& m);
 // Puts back a state that Get took of the same program.
 void Set(const TMachine& m);
 
+// The machine's run-time errors, by message, in the order a tool lists them,
+// and the one that ended the last run (errCnt: none did).
+enum TErr : uint8_t {
+  eEnd,
+  eFunction,
+  eStackOver,
+  eStackUnder,
+  eIndex,
+  eAddress,
+  eOverflow,
+  eDivZero,
+  eNegDiv,
+  errCnt
+};
+extern const char* const errTexts[errCnt];
+extern TErr failed;
+
 // A bounded run, for tools (the page's step limit, the fuzzing harness):
 // Exec ends through Fio::Exit with status stopped instead of starting
 // command number bound + 1. The console's run is unbounded.

@@ -61,9 +61,6 @@ bool Install() {
 }  // namespace
 
 void Init() {
-#ifdef TOV_WEB
-  return;  // the page has no console to guard, and a run can always be stopped from outside
-#endif
   if (!Install()) {
     Message("Installation failed.");
     Fio::Exit(9);

@@ -87,11 +87,6 @@ void WriteRaw(int fd, const char* p, size_t n) {
 }
 
 void FlushBuf(TBuf& b) {
-#ifdef TOV_WEB
-  sink(TStream(&b - bufs), b.data, b.used);
-  b.used = 0;
-  return;
-#endif
   uint32_t off = 0;
   while (off < b.used) {
     const ssize_t n = write(b.fd, b.data + off, b.used - off);
@@ -196,17 +191,14 @@ void End(TStream s, char* p) {
 
 void Flush() { FlushBuf(bufs[cur]); }
 
-#if defined(TOV_FUZZ) || defined(TOV_WEB)
+#if defined(TOV_FUZZ)
 void (*exitHook)(int status) = nullptr;
-#endif
-#ifdef TOV_WEB
-void (*sink)(TStream s, const char* p, uint32_t n) = nullptr;
 #endif
 
 void Exit(int status) {
   Deliver();
   FlushBuf(bufs[cur]);
-#if defined(TOV_FUZZ) || defined(TOV_WEB)
+#if defined(TOV_FUZZ)
   if (exitHook != nullptr) exitHook(status);
 #endif
   _exit(status);

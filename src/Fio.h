@@ -91,16 +91,10 @@ char* ErrLine(const char* head);
 // with status 9: every module's report procedure closes this way.
 [[noreturn]] void Fail(char* p);
 
-#if defined(TOV_FUZZ) || defined(TOV_WEB)
-// The fuzzing harness and the page run many compilations in one process:
-// they catch the end of each run here (and must not return).
+#if defined(TOV_FUZZ)
+// The fuzzing harness runs many compilations in one process: it catches the
+// end of each run here (and must not return).
 extern void (*exitHook)(int status);
-#endif
-
-#ifdef TOV_WEB
-// The page keeps the output in memory: each flush hands the stream's bytes
-// to the sink, in the order they were written.
-extern void (*sink)(TStream s, const char* p, uint32_t n);
 #endif
 
 // ---- Hand-over of asynchronous events -------------------------------------

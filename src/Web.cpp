@@ -1,21 +1,29 @@
 // Web: the page's side of the program, built to WebAssembly only. The page
 // calls the program's main as the console does; each run ends in Fio::Exit,
 // which throws to the page instead of ending a process. Everything the web
-// build adds is set here, at one seam: where the output goes (Fio::sink), how
-// a run ends (Fio::exitHook), who watches the generator (Gen::watch) and the
-// bound of a run (Comp::bound). Besides runs, it hands the page records, never
-// text to parse: the constants and names it needs, the generator's events,
-// the commands in the store, the declared names, and a run taken step by step.
+// build adds is here, at one seam: it stands in for the console's platform
+// files (Fio.cpp, ConSigs.cpp), so that the output goes to the page, a run
+// ends by a throw and no console is guarded; and it sets who watches the
+// generator (Gen::watch) and the bound of a run (Comp::bound). Besides runs,
+// it hands the page records, never text to parse: the constants and names it
+// needs, the generator's events, the commands in the store, the declared
+// names, and a run taken step by step.
 #include <emscripten.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "Comp.h"
 #include "Comp0.h"
+#include "ConSigs.h"
 #include "Fio.h"
+#include "FioText.h"
 #include "Gen.h"
 #include "Prsr.h"
 #include "Scnr.h"
@@ -55,15 +63,22 @@ namespace {
 // A bound that no run reaches, yet counted: the page always wants the steps.
 constexpr uint64_t noBound = Comp::unbounded - 1;
 
+// The classes of a run's end, as the constants name them: ended, stopped at
+// the bound, failed in a way no other class names; a compile or command line
+// error by the module that reports it (the head of its line); the machine's
+// run-time errors by message (Comp::errTexts), after these.
+const char* const ends[] = {"ok", "stopped", "error", "Scnr", "Prsr", "Gen", "Comp", "Comp0", "tov"};
+constexpr uint32_t firstModule = 3;
+constexpr uint32_t endCnt = sizeof ends / sizeof ends[0];
+uint32_t endClass;  // of the last run
+
 bool recording;          // events go to the page
 Scnr::TPosDesc errPos;   // the current token when the run ended
 int endStatus;           // how the last run ended, before the page's mapping
 Comp::TMachine machine;  // what tovGet and tovSet exchange, and the state at the end of a run
 uint32_t predeclared;    // the symbol table's entries before the program's
 
-void Sink(Fio::TStream s, const char* p, uint32_t n) { tovSink(s, p, n); }
-
-[[noreturn]] void End(int status) {
+[[noreturn]] void Ended(int status) {
   errPos = Scnr::pos;
   endStatus = status;
   Comp::Get(machine);  // a failed command's address stays in cmdPc
@@ -126,12 +141,141 @@ void List(const char* group, const char* const* names, uint32_t n) {
 
 }  // namespace
 
+// The console's platform files, as the page has them: the source comes from
+// the module's file system, each flush of a stream goes to the page, and the
+// end of a run throws to it. No event reaches a run (Post and Watch have no
+// user here): the page stops a run from outside.
+namespace Fio {
+
+TFile stdIn = 0;
+const uint8_t* inCur = nullptr;
+const uint8_t* inEnd = nullptr;
+
+namespace {
+
+constexpr uint32_t inSize = 1u << 16;
+uint8_t inBuf[inSize + 1];  // with room for the sentinel
+
+// As on the console: only the stream written last holds bytes, so the page
+// gets the lines of both streams in the order they were written.
+constexpr uint32_t outSize = 1u << 16;
+struct TBuf {
+  char data[outSize];
+  uint32_t used;
+};
+TBuf bufs[2];
+TStream cur = stdOut;
+uint64_t flushed[2];  // bytes handed to the page, per stream
+uint32_t errFrom;     // where the last line on standard error begins in its buffer
+
+// The class of a run that ends with the status: a failure by the module whose
+// report is the last line.
+uint32_t ClassOf(int status) {
+  if (status == 0) return 0;
+  if (status == Comp::stopped) return 1;
+  if (Comp::failed != Comp::errCnt) return endCnt + Comp::failed;
+  if (cur != stdErr) return 2;
+  const char* line = bufs[stdErr].data + errFrom;
+  const char* end = bufs[stdErr].data + bufs[stdErr].used;
+  for (uint32_t k = firstModule; k < endCnt; ++k) {
+    const uint32_t n = uint32_t(strlen(ends[k]));
+    if (uint32_t(end - line) > n && memcmp(line, ends[k], n) == 0 &&
+        (line[n] == ' ' || line[n] == '.' || line[n] == ':')) {
+      return k;
+    }
+  }
+  return 2;
+}
+
+void FlushBuf(TStream s) {
+  tovSink(s, bufs[s].data, bufs[s].used);
+  flushed[s] += bufs[s].used;
+  bufs[s].used = 0;
+}
+
+// Where each stream stood when the run's first command started: the ends of
+// the listing and of the generator trace, taken from the run itself. Until
+// then (no -x, or a compile error), the streams' ends.
+uint64_t compiled[2];
+bool executing;
+
+void Stand() {
+  for (int s = 0; s < 2; ++s)
+    compiled[s] = flushed[s] + bufs[s].used;
+}
+
+}  // namespace
+
+TOpen Open(const char* name, TFile& f) {
+  struct stat st;
+  if (stat(name, &st) != 0) return errno == EACCES ? opUnreadable : opMissing;
+  if (S_ISDIR(st.st_mode)) return opUnreadable;
+  const int fd = open(name, O_RDONLY);
+  if (fd < 0) return opUnreadable;
+  f = fd;
+  return opOk;
+}
+
+int Refill(TFile f) {
+  const ssize_t n = read(f, inBuf, inSize);
+  if (n < 0) return err;
+  if (n == 0) return eof;
+  inCur = inBuf + 1;
+  inEnd = inBuf + n;
+  inBuf[n] = sentinel;
+  return inBuf[0];
+}
+
+char* Begin(TStream s) {
+  if (!executing && Comp::steps != 0) {  // the first line of the execution trace
+    Stand();
+    executing = true;
+  }
+  if (s != cur) {
+    FlushBuf(cur);
+    cur = s;
+  }
+  if (bufs[s].used + lineMax + 2 > outSize) FlushBuf(s);
+  if (s == stdErr) errFrom = bufs[s].used;
+  return bufs[s].data + bufs[s].used;
+}
+
+void End(TStream s, char* p) {
+  p[0] = '\r';
+  p[1] = '\n';
+  bufs[s].used = uint32_t(p + 2 - bufs[s].data);
+}
+
+void Flush() { FlushBuf(cur); }
+
+void Exit(int status) {
+  if (!executing) Stand();
+  endClass = ClassOf(status);
+  FlushBuf(cur);
+  Ended(status);
+}
+
+void CommandLine(int&, char**&) {}
+
+void Init() {
+  bufs[stdOut].used = 0;
+  bufs[stdErr].used = 0;
+  flushed[stdOut] = flushed[stdErr] = 0;
+  executing = false;
+  cur = stdOut;
+  stdIn = 0;
+  inCur = inEnd = nullptr;
+}
+
+}  // namespace Fio
+
+// The page has no console to guard.
+void ConSigs::Init() {}
+
 extern "C" {
 
 // Once, before the first run.
 EMSCRIPTEN_KEEPALIVE void tovInit() {
-  Fio::exitHook = End;
-  Fio::sink = Sink;
   Gen::watch = Watch;
   Start::Modules();
   Prsr::Objs(predeclared);
@@ -156,6 +300,10 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
   Const("status", "ok", 0);
   Const("status", "error", 9);
   Const("status", "stopped", Comp::stopped);
+  for (const char* e : ends)
+    tovConst("ends", e, uint32_t(strlen(e)), -1);
+  for (const char* e : Comp::errTexts)
+    tovConst("ends", e, uint32_t(strlen(e)), -1);
   for (uint32_t f = 0; f < Comp0::fctCnt; ++f)
     Const("functions", Comp0::FctName(Comp0::TFunction(f)), -1);
   for (uint32_t o = 0; o < Comp0::oprCnt; ++o)
@@ -199,9 +347,15 @@ EMSCRIPTEN_KEEPALIVE void tovPrepare(const char* path, int events, double bound)
 
 // How the last run ended: 0, 9, or Comp::stopped at the bound.
 EMSCRIPTEN_KEEPALIVE int tovStatus() { return endStatus; }
+// The class of the last run's end: its number in the constants' "ends".
+EMSCRIPTEN_KEEPALIVE uint32_t tovEndClass() { return endClass; }
 EMSCRIPTEN_KEEPALIVE double tovSteps() { return double(Comp::steps); }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrLine() { return errPos.l; }
 EMSCRIPTEN_KEEPALIVE uint32_t tovErrCol() { return errPos.c; }
+// Where the listing ends on standard output and the generator trace on
+// standard error, in the last run.
+EMSCRIPTEN_KEEPALIVE double tovListingEnd() { return double(Fio::compiled[Fio::stdOut]); }
+EMSCRIPTEN_KEEPALIVE double tovTraceEnd() { return double(Fio::compiled[Fio::stdErr]); }
 // The command that failed in the last run: started, and the run ended in an error.
 EMSCRIPTEN_KEEPALIVE double tovFailPc() {
   return endStatus == 9 && Comp::steps > 0 ? double(machine.cmdPc) : -1;

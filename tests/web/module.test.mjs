@@ -101,7 +101,9 @@ const runAll = (page, runs) => page.evaluate(async ({ runs, inputs }) => {
     for (const [k, v] of Object.entries(r.staged.files)) files[k] = get(v);
     const stdin = r.staged.stdin ? get(r.staged.stdin) : '';
     const x = tov.run(r.args, stdin, files, { limit: r.limit ?? 0 });
-    out.push({ status: x.status, stdout: await digest(x.stdout), stderr: await digest(x.stderr), limited: x.limited });
+    const last = new TextDecoder('latin1').decode(x.stderr).split('\r\n').at(-2) ?? '';
+    out.push({ status: x.status, stdout: await digest(x.stdout), stderr: await digest(x.stderr), limited: x.limited,
+      end: x.end, last });
   }
   return out;
 }, { runs: runs.map((r) => ({ ...r, stdin: undefined, files: undefined })), inputs: publish() });
@@ -131,7 +133,13 @@ test('every end-to-end case and example runs as the console program, with its ar
     const con = cons[i];
     assertSame(c.name, got[i], con);
     assertSame(`${c.name} (again)`, got[2 * all.length - 1 - i], con);
+    // the class of the end: what the last line says, by its module or the machine's message
+    const { end, last, status } = got[i];
+    assert.ok(status === 0 ? end === 'ok' : end === 'error' || last.startsWith(`Comp: ${end}`)
+      || [' ', '.', ':'].some((s) => last.startsWith(end + s)), `${c.name}: ${end} for ${last}`);
   });
+  const ends = new Set(got.map((g) => g.end));
+  assert.ok(['ok', 'Prsr', 'Scnr', 'tov', 'Division by zero', 'Stack overflow'].every((e) => ends.has(e)), [...ends].join());
   assert.ok(all.length > 250, `${all.length} cases`);
   assert.deepEqual(page.problems, []);
 });

@@ -33,7 +33,13 @@ class Bytes {
       else (this.all ??= new Uint8Array(this.keep)).set(view.subarray(0, n), this.kept);
       this.kept += n;
     }
-    if (this.length + view.length > this.keep) this.last = view.slice();
+    if (this.length + view.length > this.keep) {
+      // one buffer for the last block, reused: a long run would otherwise make garbage
+      // of every block it writes past `keep`
+      if (!this.last || this.last.buffer.byteLength < view.length) this.last = new Uint8Array(Math.max(view.length, 1 << 16));
+      this.last = new Uint8Array(this.last.buffer, 0, view.length);
+      this.last.set(view);
+    }
     this.length += view.length;
   }
   bytes() {
@@ -400,7 +406,10 @@ export async function load(url = new URL('tov-core.wasm', import.meta.url)) {
         stdoutTail: out.tail(),
         stderrTail: err.tail(),
         steps: shared._tovSteps(),
+        listingLength: shared._tovListingEnd(),
+        traceLength: shared._tovTraceEnd(),
         limited: shared._tovStatus() === shared.constants.status.stopped,
+        end: shared.constants.ends[shared._tovEndClass()],
         failPc: failPc < 0 ? null : failPc,
       };
     },

@@ -91,8 +91,18 @@ export function decorate(view, name, items) {
       ranges.push(Decoration.mark({ class: it.cls }).range(it.from, it.to));
     }
   }
-  view.dispatch({ effects: layers[name].put.of(Decoration.set(ranges, true)) });
+  // the views decorate one after another on one change: the editor updates once
+  if (!queued.has(view)) {
+    queued.set(view, []);
+    queueMicrotask(() => {
+      const effects = queued.get(view);
+      queued.delete(view);
+      view.dispatch({ effects });
+    });
+  }
+  queued.get(view).push(layers[name].put.of(Decoration.set(ranges, true)));
 }
+const queued = new Map();
 
 // The source range of the token at a compiler position.
 export function tokenRange(view, line, col) {

@@ -31,22 +31,33 @@ export function read() {
   }
 }
 
+// The longest link kept while typing: the browser takes about 0.4 ms a kilobyte to set
+// the address, so a longer program's link waits for Share.
+export const typedLink = 100000;
+
+// The length of text's link: base64url of its UTF-8 bytes, without padding (the
+// browser's encoder counts them far faster than a loop that runs once).
+function linkLength(text) {
+  return prefix.length + Math.ceil(new TextEncoder().encode(text).length * 4 / 3);
+}
+
 let timer = 0;
 
 // Keeps the link in step with the program, without adding to the history; at once when
-// asked, else after the typing pauses. A program too long for a link leaves none, and
-// tooLong(length) says so; returns false then.
+// asked, else after the typing pauses, and then only for a link of at most typedLink.
+// A program too long for a link leaves none, and tooLong(length) says so; returns false
+// then.
 export function store(text, now = false, tooLong = () => {}) {
   clearTimeout(timer);
   const put = () => {
-    // a base64 link is 4/3 of the bytes: a text over 3/4 of the most cannot fit
-    const code = text.length * 3 > maxLink * 4 ? null : encode(text);
-    if (code === null || prefix.length + code.length > maxLink) {
-      history.replaceState(null, '', location.pathname + location.search);
-      tooLong(code === null ? Math.ceil(text.length * 4 / 3) : prefix.length + code.length);
-      return false;
+    const n = linkLength(text);
+    if (n > maxLink || (!now && n > typedLink)) {
+      // setting an address costs as much as the one it replaces: only once
+      if (location.hash) history.replaceState(null, '', location.pathname + location.search);
+      if (n > maxLink) tooLong(n);
+      return n <= maxLink;
     }
-    history.replaceState(null, '', prefix + code);
+    history.replaceState(null, '', prefix + encode(text));
     return true;
   };
   if (now) return put();

@@ -183,7 +183,7 @@ function tabKeys(e) {
 // ---- start ----
 const page = { call, status, showTab, limit, record, editor: null };
 
-function start() {
+async function start() {
   startWorker();
   const select = $('examples');
   select.append(...Object.keys(examples).map((name) => new Option(name, name)));
@@ -202,6 +202,8 @@ function start() {
     setWords(page.editor, constants);
   });
 
+  // the editor in a task after the scripts' own
+  await new Promise((resume) => setTimeout(resume));
   page.editor = createEditor($('editor'), text, sourceChanged, (s) => {
     const line = s.doc.lineAt(s.selection.main.head).number;
     const a = s.doc.lineAt(s.selection.main.from).number, b = s.doc.lineAt(s.selection.main.to).number;
@@ -252,7 +254,11 @@ function start() {
     }
   });
 
-  for (const v of [listing, output, consoleView, machine, store, replay, traces]) v.mount(page);
+  // the views in tasks of their own, so that loading the page never holds its thread long
+  for (const v of [listing, output, consoleView, machine, store, replay, traces]) {
+    await new Promise((resume) => setTimeout(resume));
+    v.mount(page);
+  }
   showTab('output');
   compileNow();
 }

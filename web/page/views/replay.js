@@ -30,9 +30,9 @@ export function mount(p) {
   root.append(bar, eventLine, lockLine, el('div', { className: 'replay', tabIndex: 0,
     attrs: { role: 'group', 'aria-label': 'The store as the compiler fills it' } }, arrows, rowsBox));
   on((keys) => {
-    if (keys.has('replay') || keys.has('compiled')) render();
+    // drawn while shown: a new program costs a hidden view nothing
+    if ((keys.has('replay') || keys.has('compiled') || keys.has('tab')) && state.tab === 'replay') render();
     if (keys.has('tab') && state.tab !== 'replay') decorate(page.editor, 'token', []);
-    if (keys.has('tab') && state.tab === 'replay') render();
   });
 }
 

@@ -16,8 +16,14 @@ export function mount() {
       if (b) choose(Number(b.dataset.i));
     }, keydown: keys } });
   root.append(body);
+  // drawn while shown: a new program costs a hidden view nothing
+  let stale = true;
   on((keys) => {
-    if (keys.has('compiled') || keys.has('constants')) render();
+    if (keys.has('compiled') || keys.has('constants')) stale = true;
+    if (stale && state.tab === 'store') {
+      stale = false;
+      render();
+    }
     // the chosen command's bytes are marked only while the view is shown
     if ((keys.has('selected') || keys.has('compiled') || keys.has('tab')) && state.tab === 'store') showSelected();
   });

@@ -25,7 +25,7 @@ export function mount(p) {
     if (keys.has('constants')) kinds();
     // a new program or a new step limit means a new recording
     if (keys.has('compiled') || (keys.has('machine') && !state.machine)) { history = null; texts = new Map(); }
-    if (keys.has('compiled') || (keys.has('tab') && state.tab === 'traces')) render();
+    if ((keys.has('compiled') || keys.has('tab')) && state.tab === 'traces') render();
     if (keys.has('machine') && which.value === 'exec') markStep();
     if (keys.has('replay') && which.value === 'gen') lines.mark(shown.indexOf(state.replay - 1));
   });
