@@ -196,6 +196,7 @@ async function start() {
   } else if (shared.text !== null) {
     text = shared.text;
   }
+  link.settle();
   state.source = text;
   call('constants').then((constants) => {
     set({ constants });
@@ -228,6 +229,7 @@ async function start() {
     if (shared.error) setText(page.editor, '');
     else if (shared.text !== null && shared.text !== state.source) setText(page.editor, shared.text);
     $('notice').textContent = shared.error ?? '';
+    link.settle();
   });
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);
