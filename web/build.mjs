@@ -19,6 +19,10 @@ await esbuild.build({
   outdir: site,
   bundle: true,
   format: 'esm',
+  // the page's later parts (CodeMirror, the views) in chunks of their own, which it
+  // imports in steps
+  splitting: true,
+  chunkNames: 'chunk-[hash]',
   minify: true,
   sourcemap: 'linked',
   target: 'es2022',

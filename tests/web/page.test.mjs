@@ -120,7 +120,11 @@ test('a link keeps the program, opened afresh or set in the same tab; one that d
   }
 });
 
-test('a program too long for a link leaves none and says so', async () => {
+test('a link over 100 kB leaves the address once read; a program too long for a link leaves none and says so', async () => {
+  const long = `(* ${'x'.repeat(80000)} *)\nBEGIN WRITE 2 END.\n`; // a link of 107 kB
+  const opened = await open(`#src=${Buffer.from(long).toString('base64url')}`);
+  await waitText(opened, '#listing', 'Val 2');
+  assert.equal(await opened.evaluate(() => location.hash), '');
   const page = await openGcd();
   const source = `(* ${'x'.repeat(1600000)} *)\nBEGIN WRITE 1 END.\n`; // a link of 2.1 MB
   await page.click('.cm-content');

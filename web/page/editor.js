@@ -59,7 +59,7 @@ export function createEditor(parent, doc, onChange, onSelect) {
     state: EditorState.create({
       doc,
       extensions: [
-        basicSetup,
+        later.of([]),
         language.of(tovLanguage(null)),
         // The compiler ends lines at line feeds only; a lone carriage return stays a character.
         EditorState.lineSeparator.of('\n'),
@@ -72,8 +72,12 @@ export function createEditor(parent, doc, onChange, onSelect) {
       ],
     }),
   });
+  // the rest of the editor's setup (gutters, history, keys, search…) in a later task:
+  // CodeMirror's own setup and layout of all of it at once is a long task
+  setTimeout(() => view.dispatch({ effects: later.reconfigure(basicSetup) }));
   return view;
 }
+const later = new Compartment();
 
 export function setText(view, text) {
   view.dispatch({ changes: { from: 0, to: view.state.doc.length, insert: text } });

@@ -43,6 +43,16 @@ function linkLength(text) {
 
 let timer = 0;
 
+// Drops a link longer than typedLink from the address, in a task of its own, once its
+// program has been read: the browser's cost of replacing an address grows with the old
+// one, so no keystroke should be the first to replace it.
+export function settle() {
+  if (location.hash.length <= typedLink) return;
+  setTimeout(() => {
+    if (location.hash.length > typedLink) history.replaceState(null, '', location.pathname + location.search);
+  });
+}
+
 // Keeps the link in step with the program, without adding to the history; at once when
 // asked, else after the typing pauses, and then only for a link of at most typedLink.
 // A program too long for a link leaves none, and tooLong(length) says so; returns false

@@ -1,17 +1,12 @@
 // The page: the editor, the worker that compiles and runs, the program in the link, and
 // the views, which render the shared state.
 import { state, set, on } from './state.js';
-import { createEditor, setText, showError, setWords } from './editor.js';
 import { examples } from './examples.js';
 import * as link from './link.js';
-import * as listing from './views/listing.js';
-import * as output from './views/output.js';
-import * as consoleView from './views/console.js';
-import * as machine from './views/machine.js';
-import * as store from './views/store.js';
-import * as replay from './views/replay.js';
-import * as traces from './views/traces.js';
 
+// The editor's module (with CodeMirror) and the views load after the first paint, in
+// steps (see start).
+let ed;
 const $ = (id) => document.getElementById(id);
 
 // ---- the worker ----
@@ -181,6 +176,7 @@ function tabKeys(e) {
 }
 
 // ---- start ----
+const tick = () => new Promise((resume) => setTimeout(resume));
 const page = { call, status, showTab, limit, record, editor: null };
 
 async function start() {
@@ -196,23 +192,32 @@ async function start() {
   } else if (shared.text !== null) {
     text = shared.text;
   }
+  link.settle();
   state.source = text;
-  call('constants').then((constants) => {
-    set({ constants });
-    setWords(page.editor, constants);
-  });
+  const constants = call('constants');
+  constants.then((c) => set({ constants: c }));
 
-  // the editor in a task after the scripts' own
-  await new Promise((resume) => setTimeout(resume));
-  page.editor = createEditor($('editor'), text, sourceChanged, (s) => {
+  // CodeMirror's parts and then the editor in tasks of their own, after the page's first
+  // paint, so that evaluating them never holds the page's thread long
+  for (const load of [() => import('@codemirror/state'), () => import('@codemirror/view'),
+    () => import('@codemirror/language'), () => import('@codemirror/commands'),
+    () => import('@codemirror/search'), () => import('@codemirror/autocomplete'),
+    () => import('@codemirror/lint'), () => import('./editor.js')]) {
+    await tick();
+    ed = await load();
+  }
+  await tick();
+  page.editor = ed.createEditor($('editor'), text, sourceChanged, (s) => {
     const line = s.doc.lineAt(s.selection.main.head).number;
     const a = s.doc.lineAt(s.selection.main.from).number, b = s.doc.lineAt(s.selection.main.to).number;
     set({ cursorLine: line, selLines: [a, b] });
   });
 
+  constants.then((c) => ed.setWords(page.editor, c));
+
   select.addEventListener('change', () => {
     if (!select.value) return;
-    setText(page.editor, examples[select.value]);
+    ed.setText(page.editor, examples[select.value]);
     select.value = '';
   });
   // a new limit asks for a new recording of the run
@@ -225,9 +230,10 @@ async function start() {
   // a program link set in this tab (the address bar, location.hash) loads
   window.addEventListener('hashchange', () => {
     const shared = link.read();
-    if (shared.error) setText(page.editor, '');
-    else if (shared.text !== null && shared.text !== state.source) setText(page.editor, shared.text);
+    if (shared.error) ed.setText(page.editor, '');
+    else if (shared.text !== null && shared.text !== state.source) ed.setText(page.editor, shared.text);
     $('notice').textContent = shared.error ?? '';
+    link.settle();
   });
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);
@@ -244,7 +250,7 @@ async function start() {
   on((keys) => {
     if (keys.has('compiled')) {
       const c = state.compiled;
-      showError(page.editor, c && !c.ok ? c.error : null);
+      ed.showError(page.editor, c && !c.ok ? c.error : null);
       $('message').textContent = c && !c.ok ? c.error.text : '';
       $('run').disabled = state.running || !c || !c.ok;
     }
@@ -255,8 +261,12 @@ async function start() {
   });
 
   // the views in tasks of their own, so that loading the page never holds its thread long
-  for (const v of [listing, output, consoleView, machine, store, replay, traces]) {
-    await new Promise((resume) => setTimeout(resume));
+  await tick();
+  const views = await Promise.all([import('./views/listing.js'), import('./views/output.js'),
+    import('./views/console.js'), import('./views/machine.js'), import('./views/store.js'),
+    import('./views/replay.js'), import('./views/traces.js')]);
+  for (const v of views) {
+    await tick();
     v.mount(page);
   }
   showTab('output');

@@ -21,6 +21,7 @@ export function mount(p) {
     labelled('Source line', lineBox), el('label', {}, fixBox, ' only fix-ups')), caption);
   lines = new Lines(root, 'Trace lines', pick);
   for (const c of [which, kindBox, lineBox, fixBox]) c.addEventListener('input', render);
+  if (state.constants) kinds(); // they may come before the view
   on((keys) => {
     if (keys.has('constants')) kinds();
     // a new program or a new step limit means a new recording
