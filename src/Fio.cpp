@@ -20,8 +20,6 @@ const uint8_t* inEnd = nullptr;
 
 namespace {
 
-constexpr uint32_t inSize = 1u << 16;
-uint8_t inBuf[inSize + 1];  // with room for the sentinel
 bool inKnown = false;       // inWait has been decided for the source
 bool inWait = false;        // the source may block (pipe, terminal): wait with poll
 
@@ -161,12 +159,7 @@ int Refill(TFile f) {
       }
     }
     const ssize_t n = read(f, inBuf, inSize);
-    if (n > 0) {
-      inCur = inBuf + 1;
-      inEnd = inBuf + n;
-      inBuf[n] = sentinel;
-      return inBuf[0];
-    }
+    if (n > 0) return Filled(uint32_t(n));
     if (n == 0) return eof;
     if (errno != EINTR) return err;
   }

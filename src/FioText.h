@@ -1,6 +1,7 @@
-// The line-building half of Fio, which no system call touches: the one
-// platform file that is built (Fio.cpp or Fio_win.cpp) includes it once, so
-// both builds format every number alike.
+// The half of Fio that no system call touches: the source block's
+// bookkeeping and the line building. The one platform file that is built
+// (Fio.cpp, Fio_win.cpp or Web.cpp) includes it once, so every build cuts its
+// source into blocks and formats every number alike.
 #pragma once
 #include <cstring>
 
@@ -9,6 +10,18 @@
 namespace Fio {
 
 namespace {
+
+constexpr uint32_t inSize = 1u << 16;
+uint8_t inBuf[inSize + 1];  // the block read last, with room for the sentinel
+
+// n > 0 bytes have just been read into inBuf: Get goes on after the first,
+// which is returned.
+int Filled(uint32_t n) {
+  inCur = inBuf + 1;
+  inEnd = inBuf + n;
+  inBuf[n] = sentinel;
+  return inBuf[0];
+}
 
 const char digits[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"

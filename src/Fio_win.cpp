@@ -25,8 +25,6 @@ namespace {
 constexpr TFile fileNo = 3;
 HANDLE inHandle[fileNo + 1];
 
-constexpr uint32_t inSize = 1u << 16;
-uint8_t inBuf[inSize + 1];  // with room for the sentinel
 bool inKnown = false;       // inWait has been decided for the source
 bool inWait = false;        // the source may block (pipe, console): read on the reader thread
 bool inConsole = false;     // the source is a console window's keyboard
@@ -201,10 +199,7 @@ int Refill(TFile f) {
     // a pipe whose writer has gone has ended, as on POSIX
     if (e != 0) return e == ERROR_BROKEN_PIPE || e == ERROR_HANDLE_EOF ? eof : err;
     if (n == 0) return eof;
-    inCur = inBuf + 1;
-    inEnd = inBuf + n;
-    inBuf[n] = sentinel;
-    return inBuf[0];
+    return Filled(n);
   }
 }
 

@@ -153,8 +153,6 @@ const uint8_t* inEnd = nullptr;
 
 namespace {
 
-constexpr uint32_t inSize = 1u << 16;
-uint8_t inBuf[inSize + 1];  // with room for the sentinel
 
 // As on the console: only the stream written last holds bytes, so the page
 // gets the lines of both streams in the order they were written.
@@ -220,10 +218,7 @@ int Refill(TFile f) {
   const ssize_t n = read(f, inBuf, inSize);
   if (n < 0) return err;
   if (n == 0) return eof;
-  inCur = inBuf + 1;
-  inEnd = inBuf + n;
-  inBuf[n] = sentinel;
-  return inBuf[0];
+  return Filled(uint32_t(n));
 }
 
 char* Begin(TStream s) {

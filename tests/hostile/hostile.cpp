@@ -42,7 +42,8 @@ void Expect(const run::Opts& o, const std::string& line) {
   failed = true;
 }
 
-// Windows: a file that another process holds open without sharing.
+// Windows: a file that another process holds open without sharing, the
+// counterpart of one whose permissions lock it.
 void Held(const char* ctrl, const std::filesystem::path& dir) {
   const std::string tov = run::tov;
   run::tov = ctrl;
@@ -51,11 +52,11 @@ void Held(const char* ctrl, const std::filesystem::path& dir) {
   std::unique_ptr<run::Child> holder;
   for (int i = 0; i < 3 && (holder == nullptr || holder->r.out != "held\r\n"); ++i) {
     holder = std::make_unique<run::Child>(
-        run::Opts{.args = {"hold", "held.tov"}, .in = In::Open, .cwd = dir});
+        run::Opts{.args = {"hold", "locked.tov"}, .in = In::Open, .cwd = dir});
     holder->Pump([&] { return holder->r.out == "held\r\n"; });
   }
   run::tov = tov;
-  Expect({.args = {"-x", "held.tov"}, .cwd = dir}, "tov: Cannot open file: 'held.tov'\r\n");
+  Expect({.args = {"-x", "locked.tov"}, .cwd = dir}, "tov: Cannot open file: 'locked.tov'\r\n");
 }
 
 }  // namespace
@@ -82,7 +83,6 @@ int main(int argc, char** argv) {
   chmod(dir.c_str(), 0755);
   std::ofstream(dir / "locked.tov") << "BEGIN WRITE 1 END.";
   std::ofstream(dir / "shut/inside.tov") << "BEGIN WRITE 1 END.";
-  std::ofstream(dir / "held.tov") << "BEGIN WRITE 1 END.";
   if (argc == 3) {
     Held(argv[2], dir);
   } else {
