@@ -190,7 +190,6 @@ void Merge(uint32_t& a, uint32_t b) {
     last = next;
   Patch(last, a, pos);
   Comp::SetPos(pos);
-  if (a != endMark) Tell(evJoin, nullptr, nullptr, 0, {}, last, a);
   a = b;
 }
 

@@ -115,10 +115,7 @@ void Wrt(TItemDesc x, Scnr::TPosDesc tok);
 
 // ---- The trace as events, for tools that replay a compilation ------------
 
-// evJoin is no trace line: two chains became one (the field at `at`, the last
-// link of one, now holds `value`, the head of the other), which the trace
-// never shows but a replay of the store must.
-enum TEventKind : uint8_t { evHead, evCmd, evFix, evLock, evUnlock, evJoin };
+enum TEventKind : uint8_t { evHead, evCmd, evFix, evLock, evUnlock };
 
 struct TEvent {
   TEventKind kind;
@@ -132,8 +129,8 @@ struct TEvent {
   uint32_t value;       // evFix: the value written there
 };
 
-// Called once for each trace line, just after it is written, and for each
-// join; null on the console.
+// Called once for each trace line, just after it is written; null on the
+// console.
 extern void (*watch)(const TEvent& e);
 
 void InitModule();

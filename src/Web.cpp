@@ -55,8 +55,6 @@ EM_JS(void, tovEvent,
         Module.tovEvent(kind, text, n, lck, at, value, fixed, fn, fline, fcol, lline, lcol, nline,
                         ncol);
       });
-// Two chains joined: the field at `at` now links to `link` (no trace line).
-EM_JS(void, tovJoin, (uint32_t at, uint32_t link), { Module.tovJoin(at, link); });
 EM_JS(void, tovName, (const char* name, uint32_t n, uint32_t cls, uint32_t typ, int32_t val),
       { Module.tovName(name, n, cls, typ, val); });
 
@@ -107,10 +105,6 @@ uint32_t CmdAt(uint32_t adr, uint8_t (&b)[Comp0::cmdMax], Comp0::TCmdDesc& cmd) 
 // its jump once patched.
 void Watch(const Gen::TEvent& e) {
   if (!recording) return;
-  if (e.kind == Gen::evJoin) {
-    tovJoin(e.at, e.value);
-    return;
-  }
   Scnr::TPosDesc from = Scnr::pos;
   Comp0::TCmdStr fixed;
   uint32_t fn = 0;
@@ -314,7 +308,7 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
     Const("operands", kinds[Comp0::Operand(Comp0::TFunction(f))], -1);
   }
   static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock"};
-  static_assert(Gen::evUnlock == 4 && Gen::evJoin == 5);  // joins are no events: see tovJoin
+  static_assert(Gen::evUnlock == 4);
   List("events", events, 5);
   static const char* const types[] = {"BOOLEAN", "INTEGER"};
   static_assert(Gen::tBool == 0 && Gen::tInt == 1);

@@ -78,7 +78,6 @@ function instance(wasm) {
   m.tovEnd = (status) => new End(status);
   m.tovSink = () => {};
   m.tovEvent = () => {};
-  m.tovJoin = () => {};
   m.tovCmd = () => {};
   m.tovName = () => {};
   createTov(m); // ready at once: the instantiation above is synchronous
@@ -200,7 +199,7 @@ function lastLine(s) {
 function compileWith(m, source) {
   const out = new Bytes();
   const err = new Bytes();
-  const events = [], joins = [];
+  const events = [];
   const kinds = m.constants.events;
   let cmd = null;
   m.tovSink = (s, p, n) => (s === 0 ? out : err).add(m.HEAPU8.subarray(p, p + n));
@@ -218,12 +217,11 @@ function compileWith(m, source) {
     }
     events.push(e);
   };
-  m.tovJoin = (at, link) => joins.push({ at, link, after: events.length });
   const status = call(m, [], source, {}, { events: true });
-  m.tovEvent = m.tovJoin = () => {};
+  m.tovEvent = () => {};
   const listing = latin.decode(out.bytes());
   const trace = latin.decode(err.bytes());
-  const result = { ok: status === 0, error: null, commands: [], events, joins, vars: [], listing, trace };
+  const result = { ok: status === 0, error: null, commands: [], events, vars: [], listing, trace };
   if (status !== 0) {
     result.error = { line: m._tovErrLine(), col: m._tovErrCol(), text: lastLine(trace) };
     return result;
