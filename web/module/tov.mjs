@@ -110,6 +110,7 @@ function constantsOf(m) {
 // A command record from the program's tovCmd.
 function command(m, adr, fct, opd, length, bytes, t, tn, line, col) {
   const k = m.constants;
+  opd >>>= 0; // a uint32_t arrives as a signed 32-bit number
   const operand = k.operands[fct];
   const c = { adr, fct, opd, length, field: operand === 'address' ? adr + k.store.fieldAt : null,
     name: operand === 'operation' ? k.operations[opd] : k.functions[fct], operand, text: text(m, t, tn) };
