@@ -7,6 +7,7 @@ import { state, on, commandAt } from '../state.js';
 import { el, span } from './dom.js';
 
 let tip, current, rulesLine, machineCmd;
+let anchor = null; // the element the tooltip is placed at
 
 export function mount() {
   tip = el('div', { id: 'cmd-tip', className: 'cmd-tip', hidden: true, attrs: { role: 'tooltip' } });
@@ -58,6 +59,8 @@ export function mount() {
     if (found?.[1]) show(...found);
     else hide();
   }
+  // a view that scrolls takes the tooltip along
+  document.addEventListener('scroll', () => { if (!tip.hidden && anchor?.isConnected) place(); }, true);
   on((keys) => {
     if (keys.has('machine') || keys.has('compiled')) showMachine();
     if (keys.has('replay') || keys.has('compiled') || keys.has('tab')) showRules();
@@ -111,7 +114,8 @@ function show(at, c, owner) {
   if (current && current !== owner) current.removeAttribute('aria-describedby');
   current = owner;
   owner.setAttribute('aria-describedby', 'cmd-tip');
-  place(at);
+  anchor = at;
+  place();
 }
 
 const line = (name, text) => el('div', {}, span('tip-name', `${name}: `), span(`tip-${name}`, text));
@@ -121,8 +125,8 @@ function hide() {
 }
 
 // Below the element, or above it where the window ends.
-function place(at) {
-  const r = at.getBoundingClientRect(), h = tip.offsetHeight, w = tip.offsetWidth;
+function place() {
+  const r = anchor.getBoundingClientRect(), h = tip.offsetHeight, w = tip.offsetWidth;
   const top = r.bottom + 4 + h > innerHeight ? r.top - 4 - h : r.bottom + 4;
   tip.style.top = `${Math.max(0, top)}px`;
   tip.style.left = `${Math.max(0, Math.min(r.left, innerWidth - w - 4))}px`;
