@@ -13,11 +13,20 @@ void (*watch)(TRule r, bool enter) = nullptr;
 
 namespace {
 
-const char* const ruleNames[] = {"program",         "ConstDeclaration", "VarDeclaration",
-                                 "StatementSequence", "Statement",      "assignment",
-                                 "IfStatement",     "WhileStatement",   "RepeatStatement",
-                                 "WriteStatement",  "Expression",       "SimpleExpr",
-                                 "Term",            "Factor"};
+const char* const ruleNames[] = {"program",
+                                 "ConstDeclaration",
+                                 "VarDeclaration",
+                                 "StatementSequence",
+                                 "Statement",
+                                 "assignment",
+                                 "IfStatement",
+                                 "WhileStatement",
+                                 "RepeatStatement",
+                                 "WriteStatement",
+                                 "Expression",
+                                 "SimpleExpr",
+                                 "Term",
+                                 "Factor"};
 static_assert(sizeof ruleNames / sizeof ruleNames[0] == ruleCnt);
 
 // Tells the watcher that a rule's procedure runs while this lives. The console
@@ -25,10 +34,10 @@ static_assert(sizeof ruleNames / sizeof ruleNames[0] == ruleCnt);
 struct TIn {
   TRule r;
   explicit TIn(TRule rule) : r(rule) {
-    if (watch) [[unlikely]] watch(r, true);
+    if (watch) watch(r, true);
   }
   ~TIn() {
-    if (watch) [[unlikely]] watch(r, false);
+    if (watch) watch(r, false);
   }
   TIn(const TIn&) = delete;
   TIn& operator=(const TIn&) = delete;

@@ -52,8 +52,8 @@ EM_JS(void, tovCmd,
 // constants' "rules", outermost first).
 EM_JS(void, tovEvent,
       (int kind, const char* text, uint32_t n, uint32_t lck, uint32_t at, uint32_t value,
-       const char* fixed, uint32_t fn, uint32_t fline, uint32_t fcol, uint32_t lline,
-       uint32_t lcol, uint32_t nline, uint32_t ncol, const uint8_t* rules, uint32_t nr),
+       const char* fixed, uint32_t fn, uint32_t fline, uint32_t fcol, uint32_t lline, uint32_t lcol,
+       uint32_t nline, uint32_t ncol, const uint8_t* rules, uint32_t nr),
       {
         Module.tovEvent(kind, text, n, lck, at, value, fixed, fn, fline, fcol, lline, lcol, nline,
                         ncol, rules, nr);
@@ -148,7 +148,8 @@ void Watch(const Gen::TEvent& e) {
     }
   }
   tovEvent(e.kind, e.text, e.n, e.lck, e.at, e.value, fixed, fn, from.l, from.c, Scnr::last.l,
-           Scnr::last.c, Scnr::pos.l, Scnr::pos.c, rules, ruleDepth < ruleMax ? ruleDepth : ruleMax);
+           Scnr::last.c, Scnr::pos.l, Scnr::pos.c, rules,
+           ruleDepth < ruleMax ? ruleDepth : ruleMax);
 }
 
 void Const(const char* group, const char* name, double value) {

@@ -41,7 +41,8 @@ std::vector<std::vector<Row>> Tables() {
     if (line.starts_with("### ")) in = line == "### Commands";
     const bool row = in && line.starts_with("|");
     if (row && !inTable) tables.emplace_back();
-    if (row && !line.starts_with("| ---") && !line.starts_with("| code")) tables.back().push_back(Cells(line));
+    if (row && !line.starts_with("| ---") && !line.starts_with("| code"))
+      tables.back().push_back(Cells(line));
     inTable = row;
   }
   return tables;
