@@ -12,19 +12,53 @@ namespace {
 char* text;       // the text being filled by the conversion in progress
 uint32_t length;  // its length so far
 
-const char oprTexts[][4] = {"Wrt", "WrC", "Neg", "Add", "Sub", "Mul", "Div", "Bus", "Vid",
-                            "Eql", "Neq", "Lss", "Leq", "Gtr", "Geq", "Not", "Or ", "And"};
-static_assert(sizeof oprTexts / sizeof oprTexts[0] == oprCnt);
+// The one table of the commands: per function its name in the text form, what
+// its operand is and what it does; per operation the same. "top" is the value on
+// top of the stack, "below" the one beneath it.
+constexpr const char* same = "unchanged";
+constexpr const char* next = "the next command";
+constexpr const char* popTwo = "pop top and below";
 
-// Per function: its name in the text form and what its operand is.
 struct TFctDesc {
   char name[4];
   TOperand operand;
+  TEffect effect;
 };
-const TFctDesc fcts[] = {{"Hlt", opNone},  {"Val", opValue},     {"Lod", opCell},
-                         {"Sto", opCell},  {"Opr", opOperation}, {"Jmp", opAddress},
-                         {"Jpf", opAddress}, {"Jpt", opAddress}};
+const TFctDesc fcts[] = {
+    {"Hlt", opNone, {same, same, "the end of the program: the run stops"}},
+    {"Val", opValue, {"push v", same, next}},
+    {"Lod", opCell, {"push the value of cell i", same, next}},
+    {"Sto", opCell, {"pop top into cell i", same, next}},
+    {"Opr", opOperation, {"the operation's", "the operation's", next}},
+    {"Jmp", opAddress, {same, same, "a"}},
+    {"Jpf", opAddress, {same, same, "a if cond is FALSE, else the next command"}},
+    {"Jpt", opAddress, {same, same, "a if cond is TRUE, else the next command"}}};
 static_assert(sizeof fcts / sizeof fcts[0] == fctCnt);
+
+struct TOprDesc {
+  char name[4];
+  TEffect effect;
+};
+const TOprDesc oprs[] = {
+    {"Wrt", {"pop top and write it as one line", same, next}},
+    {"WrC", {same, "unchanged; written as one line, TRUE or FALSE", next}},
+    {"Neg", {"replace top by its negation", same, next}},
+    {"Add", {"pop top and below, push below + top", same, next}},
+    {"Sub", {"pop top and below, push below - top", same, next}},
+    {"Mul", {"pop top and below, push below * top", same, next}},
+    {"Div", {"pop top and below, push below / top rounded down", same, next}},
+    {"Bus", {"pop top and below, push top - below (Sub reversed)", same, next}},
+    {"Vid", {"pop top and below, push top / below rounded down (Div reversed)", same, next}},
+    {"Eql", {popTwo, "set to below = top", next}},
+    {"Neq", {popTwo, "set to below # top", next}},
+    {"Lss", {popTwo, "set to below < top", next}},
+    {"Leq", {popTwo, "set to below <= top", next}},
+    {"Gtr", {popTwo, "set to below > top", next}},
+    {"Geq", {popTwo, "set to below >= top", next}},
+    {"Not", {"replace top by its bitwise complement", same, next}},
+    {"Or ", {"pop top and below, push below OR top, bit by bit", same, next}},
+    {"And", {"pop top and below, push below AND top, bit by bit", same, next}}};
+static_assert(sizeof oprs / sizeof oprs[0] == oprCnt);
 
 [[noreturn]] void Bug(const char* s, uint32_t x) {
   char* p = Fio::ErrLine("Comp0.Bug: Unknown ");
@@ -63,7 +97,7 @@ void WrAdr(uint32_t a) {
 
 void WrOpr(uint32_t o) {
   if (o >= oprCnt) Bug("operation", o);
-  memcpy(text + length, oprTexts[o], 3);
+  memcpy(text + length, oprs[o].name, 3);
   length += 3;
 }
 
@@ -73,7 +107,11 @@ TOperand Operand(TFunction f) { return f < fctCnt ? fcts[f].operand : opNone; }
 
 const char* FctName(TFunction f) { return f < fctCnt ? fcts[f].name : ""; }
 
-const char* OprName(TOperation o) { return o < oprCnt ? oprTexts[o] : ""; }
+const char* OprName(TOperation o) { return o < oprCnt ? oprs[o].name : ""; }
+
+const TEffect& FctEffect(TFunction f) { return fcts[f].effect; }
+
+const TEffect& OprEffect(TOperation o) { return oprs[o].effect; }
 
 uint32_t Encode(TCmdDesc cmd, uint8_t* b) {
   const uint32_t n = Length(cmd.fct);

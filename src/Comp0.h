@@ -98,6 +98,18 @@ uint32_t Encode(TCmdDesc cmd, uint8_t* b);
 const char* FctName(TFunction f);
 const char* OprName(TOperation o);
 
+// What a command does to the machine, in words for a reader (the page, the
+// guide's table of commands): to the stack, to the condition flag, to the pc.
+// fOpr's are "the operation's": each operation has its own. For a function
+// below fctCnt and an operation below oprCnt only.
+struct TEffect {
+  const char* stack;
+  const char* cond;
+  const char* pc;
+};
+const TEffect& FctEffect(TFunction f);
+const TEffect& OprEffect(TOperation o);
+
 // Overwrites str with the text form of cmd and returns its length. An unknown
 // function or operation ends the process with the "Comp0.Bug" line.
 uint32_t Convert(TCmdDesc cmd, TCmdStr& str);

@@ -9,7 +9,39 @@
 
 namespace Prsr {
 
+void (*watch)(TRule r, bool enter) = nullptr;
+
 namespace {
+
+const char* const ruleNames[] = {"program",
+                                 "ConstDeclaration",
+                                 "VarDeclaration",
+                                 "StatementSequence",
+                                 "Statement",
+                                 "assignment",
+                                 "IfStatement",
+                                 "WhileStatement",
+                                 "RepeatStatement",
+                                 "WriteStatement",
+                                 "Expression",
+                                 "SimpleExpr",
+                                 "Term",
+                                 "Factor"};
+static_assert(sizeof ruleNames / sizeof ruleNames[0] == ruleCnt);
+
+// Tells the watcher that a rule's procedure runs while this lives. The console
+// has no watcher: one test of a pointer each way.
+struct TIn {
+  TRule r;
+  explicit TIn(TRule rule) : r(rule) {
+    if (watch) watch(r, true);
+  }
+  ~TIn() {
+    if (watch) watch(r, false);
+  }
+  TIn(const TIn&) = delete;
+  TIn& operator=(const TIn&) = delete;
+};
 
 using Gen::TItemDesc;
 using Scnr::TPosDesc;
@@ -89,6 +121,7 @@ void Expression(TItemDesc& x);
 
 // Factor = number | ident | "(" Expression ")" | "~" Factor .
 void Factor(TItemDesc& x) {
+  const TIn in(rFactor);
   Enter();
   switch (Scnr::sym) {
     case Scnr::sNum:
@@ -124,6 +157,7 @@ void Factor(TItemDesc& x) {
 
 // Term = Factor { ("*" | "/" | "&") Factor } .
 void Term(TItemDesc& x) {
+  const TIn in(rTerm);
   TItemDesc y;
   Factor(x);
   while (Is(Scnr::sMul, Scnr::sAnd)) {
@@ -145,6 +179,7 @@ void Term(TItemDesc& x) {
 // SimpleExpr = ["+" | "-"] Term { ("+" | "-" | "|") Term } .
 // A leading sign applies to the whole first term.
 void SimpleExpr(TItemDesc& x) {
+  const TIn in(rSimpleExpr);
   TItemDesc y;
   if (Scnr::sym == Scnr::sPlus) {
     Scnr::Read();
@@ -177,6 +212,7 @@ void SimpleExpr(TItemDesc& x) {
 
 // Expression = SimpleExpr [ relation SimpleExpr ] .
 void Expression(TItemDesc& x) {
+  const TIn in(rExpression);
   SimpleExpr(x);
   if (Is(Scnr::sEql, Scnr::sGeq)) {
     TItemDesc y;
@@ -195,6 +231,7 @@ void StatementSequence();
 
 // assignment = ident ":=" Expression .
 void Assignment() {
+  const TIn in(rAssignment);
   TItemDesc x, y;
   const uint32_t i = Find();
   if (i >= cnt) Err("Identifier undeclared");
@@ -225,6 +262,7 @@ void Expect(TSymbol s, const char* msg) {
 // A branch's conditional jump comes from its IF or ELSIF, the jump that ends a
 // branch from the ELSIF or ELSE after it.
 void IfStatement() {
+  const TIn in(rIfStatement);
   TItemDesc x;
   uint32_t l;
   TPosDesc tok = Scnr::pos;
@@ -260,6 +298,7 @@ void IfStatement() {
 // WhileStatement = "WHILE" Expression "DO" StatementSequence "END" .
 // The exit comes from WHILE, the jump back from END.
 void WhileStatement() {
+  const TIn in(rWhileStatement);
   TItemDesc x;
   uint32_t l;
   const TPosDesc tok = Scnr::pos;
@@ -276,6 +315,7 @@ void WhileStatement() {
 
 // RepeatStatement = "REPEAT" StatementSequence "UNTIL" Expression .
 void RepeatStatement() {
+  const TIn in(rRepeatStatement);
   TItemDesc x;
   uint32_t l;
   Scnr::Read();
@@ -289,6 +329,7 @@ void RepeatStatement() {
 
 // WriteStatement = "WRITE" Expression .
 void WriteStatement() {
+  const TIn in(rWriteStatement);
   TItemDesc x;
   const TPosDesc tok = Scnr::pos;
   Scnr::Read();
@@ -299,6 +340,7 @@ void WriteStatement() {
 // Statement = [ assignment | IfStatement | WhileStatement | RepeatStatement
 //   | WriteStatement ] .
 void Statement() {
+  const TIn in(rStatement);
   switch (Scnr::sym) {
     case Scnr::sId: Assignment(); break;
     case Scnr::sWrt: WriteStatement(); break;
@@ -311,6 +353,7 @@ void Statement() {
 
 // StatementSequence = Statement { ";" Statement } .
 void StatementSequence() {
+  const TIn in(rStatementSequence);
   Enter();
   Statement();
   while (Scnr::sym == Scnr::sSemi) {
@@ -322,6 +365,7 @@ void StatementSequence() {
 
 // ConstDeclaration = ident "=" Expression ";" .
 void ConstDeclaration() {
+  const TIn in(rConstDeclaration);
   const uint32_t i = Find();
   if (i < cnt) Err("Identifier redeclared");
   if (cnt >= objMax) Err("Too many identifiers");
@@ -341,6 +385,7 @@ void ConstDeclaration() {
 
 // VarDeclaration = ident ":" ident ";" .
 void VarDeclaration() {
+  const TIn in(rVarDeclaration);
   const uint32_t i = Find();
   if (i < cnt) Err("Identifier redeclared");
   if (cnt >= objMax) Err("Too many identifiers");
@@ -373,6 +418,8 @@ void Predeclare(const char* name, TClass cls, Gen::TType typ, int32_t val) {
 
 }  // namespace
 
+const char* RuleName(TRule r) { return r < ruleCnt ? ruleNames[r] : ""; }
+
 const TObjDesc* Objs(uint32_t& n) {
   n = cnt;
   return objs;
@@ -381,6 +428,7 @@ const TObjDesc* Objs(uint32_t& n) {
 // program = [ "CONST" { ConstDeclaration } ] [ "VAR" { VarDeclaration } ]
 //   "BEGIN" StatementSequence "END" "." .
 void Run() {
+  const TIn in(rProgram);
   Scnr::Read();
   if (Scnr::sym == Scnr::sConst) {
     Scnr::Read();

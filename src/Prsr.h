@@ -24,6 +24,31 @@ struct TObjDesc {
 // predeclared names first, then the program's in the order declared.
 const TObjDesc* Objs(uint32_t& n);
 
+// The grammar's rules, one per parser procedure, named as the grammar names
+// them (RuleName), for a tool that shows where the parser is.
+enum TRule : uint8_t {
+  rProgram,
+  rConstDeclaration,
+  rVarDeclaration,
+  rStatementSequence,
+  rStatement,
+  rAssignment,
+  rIfStatement,
+  rWhileStatement,
+  rRepeatStatement,
+  rWriteStatement,
+  rExpression,
+  rSimpleExpr,
+  rTerm,
+  rFactor
+};
+constexpr uint32_t ruleCnt = 14;
+const char* RuleName(TRule r);
+
+// Who watches the parser enter (enter true) and leave each rule's procedure:
+// a tool; null on the console. A compile error leaves no rule.
+extern void (*watch)(TRule r, bool enter);
+
 // Compiles the whole program from the scanner's source; returns only when
 // it is correct, having emitted the final halt command.
 void Run();

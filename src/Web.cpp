@@ -4,10 +4,11 @@
 // build adds is here, at one seam: it stands in for the console's platform
 // files (Fio.cpp, ConSigs.cpp), so that the output goes to the page, a run
 // ends by a throw and no console is guarded; and it sets who watches the
-// generator (Gen::watch) and the bound of a run (Comp::bound). Besides runs,
-// it hands the page records, never text to parse: the constants and names it
-// needs, the generator's events, the commands in the store, the declared
-// names, and a run taken step by step.
+// generator (Gen::watch) and the parser (Prsr::watch), and the bound of a run
+// (Comp::bound). Besides runs, it hands the page records, never text to parse:
+// the constants and names it needs (what each command does among them), the
+// generator's events with the parser's rules, the commands in the store, the
+// declared names, and a run taken step by step.
 #include <emscripten.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -47,14 +48,20 @@ EM_JS(void, tovCmd,
       (uint32_t adr, int fct, uint32_t opd, uint32_t len, const uint8_t* bytes, const char* text,
        uint32_t tn, uint32_t fline, uint32_t fcol),
       { Module.tovCmd(adr, fct, opd, len, bytes, text, tn, fline, fcol); });
+// An event, with the grammar rules the parser is in (nr numbers of the
+// constants' "rules", outermost first).
 EM_JS(void, tovEvent,
       (int kind, const char* text, uint32_t n, uint32_t lck, uint32_t at, uint32_t value,
-       const char* fixed, uint32_t fn, uint32_t fline, uint32_t fcol, uint32_t lline,
-       uint32_t lcol, uint32_t nline, uint32_t ncol),
+       const char* fixed, uint32_t fn, uint32_t fline, uint32_t fcol, uint32_t lline, uint32_t lcol,
+       uint32_t nline, uint32_t ncol, const uint8_t* rules, uint32_t nr),
       {
         Module.tovEvent(kind, text, n, lck, at, value, fixed, fn, fline, fcol, lline, lcol, nline,
-                        ncol);
+                        ncol, rules, nr);
       });
+// What command number i of a group does: to the stack, the condition, the pc.
+EM_JS(void, tovEffect,
+      (const char* group, uint32_t i, const char* stack, const char* cond, const char* pc),
+      { Module.tovEffect(group, i, stack, cond, pc); });
 EM_JS(void, tovName, (const char* name, uint32_t n, uint32_t cls, uint32_t typ, int32_t val),
       { Module.tovName(name, n, cls, typ, val); });
 
@@ -77,6 +84,22 @@ Scnr::TPosDesc errPos;   // the current token when the run ended
 int endStatus;           // how the last run ended, before the page's mapping
 Comp::TMachine machine;  // what tovGet and tovSet exchange, and the state at the end of a run
 uint32_t predeclared;    // the symbol table's entries before the program's
+
+// The rules the parser is in, outermost first. Nesting is bounded by the
+// parser (a few rules per level of its depth limit); deeper ones are counted
+// but not kept.
+constexpr uint32_t ruleMax = 8192;
+uint8_t rules[ruleMax];
+uint32_t ruleDepth;
+
+void Rule(Prsr::TRule r, bool enter) {
+  if (!enter) {
+    --ruleDepth;
+    return;
+  }
+  if (ruleDepth < ruleMax) rules[ruleDepth] = r;
+  ++ruleDepth;
+}
 
 [[noreturn]] void Ended(int status) {
   errPos = Scnr::pos;
@@ -108,22 +131,25 @@ void Watch(const Gen::TEvent& e) {
   Scnr::TPosDesc from = Scnr::pos;
   Comp0::TCmdStr fixed;
   uint32_t fn = 0;
+  uint8_t b[Comp0::cmdMax] = {};
   if (e.kind == Gen::evCmd) {
     from = e.tok;
     Comp0::TCmdStr text;
     const uint32_t tn = Comp0::Convert(e.cmd, text);
-    tovCmd(e.pos, e.cmd.fct, e.cmd.opd, Comp0::Length(e.cmd.fct), nullptr, text, tn, e.tok.l,
-           e.tok.c);
+    const uint32_t len = Comp0::Encode(e.cmd, b);
+    tovCmd(e.pos, e.cmd.fct, e.cmd.opd, len, b, text, tn, e.tok.l, e.tok.c);
   } else if (e.kind == Gen::evFix) {
     Comp0::TCmdDesc jump;
-    uint8_t b[Comp0::cmdMax] = {};
-    if (e.at >= Comp0::fieldAt && CmdAt(e.at - Comp0::fieldAt, b, jump) > 0) {
+    const uint32_t adr = e.at - Comp0::fieldAt;
+    if (e.at >= Comp0::fieldAt && CmdAt(adr, b, jump) > 0) {
       jump.opd = e.value;
       fn = Comp0::Convert(jump, fixed);
+      tovCmd(adr, jump.fct, jump.opd, Comp0::Encode(jump, b), b, fixed, fn, 0, 0);
     }
   }
   tovEvent(e.kind, e.text, e.n, e.lck, e.at, e.value, fixed, fn, from.l, from.c, Scnr::last.l,
-           Scnr::last.c, Scnr::pos.l, Scnr::pos.c);
+           Scnr::last.c, Scnr::pos.l, Scnr::pos.c, rules,
+           ruleDepth < ruleMax ? ruleDepth : ruleMax);
 }
 
 void Const(const char* group, const char* name, double value) {
@@ -272,6 +298,7 @@ extern "C" {
 // Once, before the first run.
 EMSCRIPTEN_KEEPALIVE void tovInit() {
   Gen::watch = Watch;
+  Prsr::watch = Rule;
   Start::Modules();
   Prsr::Objs(predeclared);
 }
@@ -303,6 +330,16 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
     Const("functions", Comp0::FctName(Comp0::TFunction(f)), -1);
   for (uint32_t o = 0; o < Comp0::oprCnt; ++o)
     Const("operations", Comp0::OprName(Comp0::TOperation(o)), -1);
+  for (uint32_t f = 0; f < Comp0::fctCnt; ++f) {
+    const Comp0::TEffect& e = Comp0::FctEffect(Comp0::TFunction(f));
+    tovEffect("functionEffects", f, e.stack, e.cond, e.pc);
+  }
+  for (uint32_t o = 0; o < Comp0::oprCnt; ++o) {
+    const Comp0::TEffect& e = Comp0::OprEffect(Comp0::TOperation(o));
+    tovEffect("operationEffects", o, e.stack, e.cond, e.pc);
+  }
+  for (uint32_t r = 0; r < Prsr::ruleCnt; ++r)
+    Const("rules", Prsr::RuleName(Prsr::TRule(r)), -1);
   for (uint32_t f = 0; f < Comp0::fctCnt; ++f) {
     static const char* const kinds[] = {"none", "value", "cell", "operation", "address"};
     Const("operands", kinds[Comp0::Operand(Comp0::TFunction(f))], -1);
@@ -336,6 +373,7 @@ EMSCRIPTEN_KEEPALIVE void tovPrepare(const char* path, int events, double bound)
     close(fd);
   }
   recording = events != 0;
+  ruleDepth = 0;  // a compile error leaves its rules behind
   Comp::bound = bound >= 1 ? uint64_t(bound) : noBound;
   endStatus = 0;
 }

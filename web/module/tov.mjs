@@ -97,6 +97,11 @@ function constantsOf(m) {
     if (v === -1) (c[g] ??= []).push(name);
     else (c[g] ??= {})[name] = v;
   };
+  // what each command does: {group: [{ stack, cond, pc }]} by function or operation number
+  m.tovEffect = (gp, i, sp, cp, pp) => {
+    const str = (p) => text(m, p, m.HEAPU8.indexOf(0, p) - p);
+    (c[str(gp)] ??= [])[i] = Object.freeze({ stack: str(sp), cond: str(cp), pc: str(pp) });
+  };
   m._tovConstants();
   for (const v of Object.values(c)) Object.freeze(v);
   return Object.freeze(c);
@@ -105,6 +110,7 @@ function constantsOf(m) {
 // A command record from the program's tovCmd.
 function command(m, adr, fct, opd, length, bytes, t, tn, line, col) {
   const k = m.constants;
+  opd >>>= 0; // a uint32_t arrives as a signed 32-bit number
   const operand = k.operands[fct];
   const c = { adr, fct, opd, length, field: operand === 'address' ? adr + k.store.fieldAt : null,
     name: operand === 'operation' ? k.operations[opd] : k.functions[fct], operand, text: text(m, t, tn) };
@@ -204,9 +210,16 @@ function compileWith(m, source) {
   let cmd = null;
   m.tovSink = (s, p, n) => (s === 0 ? out : err).add(m.HEAPU8.subarray(p, p + n));
   m.tovCmd = (...a) => (cmd = command(m, ...a));
-  m.tovEvent = (kind, p, n, lck, at, value, fp, fn, fl, fc, ll, lc, nl, nc) => {
+  // events in the same rules share one array of rule names
+  let rules = [], ruleBytes = new Uint8Array(0);
+  m.tovEvent = (kind, p, n, lck, at, value, fp, fn, fl, fc, ll, lc, nl, nc, rp, nr) => {
+    const now = m.HEAPU8.subarray(rp, rp + nr);
+    if (nr !== ruleBytes.length || now.some((r, i) => r !== ruleBytes[i])) {
+      ruleBytes = now.slice();
+      rules = Object.freeze(Array.from(ruleBytes, (r) => m.constants.rules[r]));
+    }
     const e = { kind: kinds[kind], text: text(m, p, n), lck, from: { line: fl, col: fc },
-      last: { line: ll, col: lc }, next: { line: nl, col: nc } };
+      last: { line: ll, col: lc }, next: { line: nl, col: nc }, rules };
     if (e.kind === 'cmd') {
       e.cmd = cmd;
       e.pos = cmd.adr;
@@ -214,7 +227,9 @@ function compileWith(m, source) {
       e.at = at;
       e.value = value;
       e.fixed = text(m, fp, fn);
+      if (fn) e.jump = cmd;
     }
+    cmd = null;
     events.push(e);
   };
   const status = call(m, [], source, {}, { events: true });

@@ -264,7 +264,8 @@ async function start() {
   await tick();
   const views = await Promise.all([import('./views/listing.js'), import('./views/output.js'),
     import('./views/console.js'), import('./views/machine.js'), import('./views/store.js'),
-    import('./views/replay.js'), import('./views/traces.js')]);
+    import('./views/replay.js'), import('./views/traces.js'),
+    import('./views/cmdinfo.js')]); // last: it hooks into the views before it
   for (const v of views) {
     await tick();
     v.mount(page);

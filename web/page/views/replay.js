@@ -103,7 +103,9 @@ function render() {
   const rows = storeAt(events, k), endMark = state.constants?.store.endMark;
   const frag = document.createDocumentFragment(), at = new Map();
   rows.forEach((r, n) => {
-    const div = el('div', { className: `row${r.locked ? ' locked' : ''}${r.pending ? ' pending' : ''}${r.event === k - 1 ? ' now' : ''}` },
+    // data-ev: the event whose command record the row shows (cmdinfo.js)
+    const div = el('div', { className: `row${r.locked ? ' locked' : ''}${r.pending ? ' pending' : ''}${r.event === k - 1 ? ' now' : ''}`,
+      dataset: { ev: r.fixedAt ?? r.event } },
       span('adr', `${String(r.adr).padStart(4)}: `), span('txt', r.text));
     if (r.locked) div.append(span('tag', ' discarded'));
     else if (r.pending) div.append(span('tag', r.link === endMark ? ' pending, end of chain' : ` pending, next link at ${r.link}`));

@@ -58,7 +58,7 @@ function render() {
       const i = owner[a], cmd = c.commands[i], text = bytes[a].toString(16).toUpperCase().padStart(2, '0');
       line.append(cmd
         ? el('span', { className: `byte ${colourOf(cmd.line)}${a === cmd.adr ? ' first' : ''}`, text,
-          dataset: { i }, title: `${cmd.adr}: ${cmd.text}` })
+          dataset: { i } }) // what the command does: cmdinfo.js's tooltip
         : el('span', { className: 'byte unused', text, title: 'never used' }));
     }
     frag.append(line);
