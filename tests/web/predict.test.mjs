@@ -14,6 +14,17 @@ const gcdLink = `#src=${Buffer.from(gcd, 'utf8').toString('base64url')}`;
 const verdict = (view) => `#predict-${view}-verdict`;
 const score = (page) => page.locator('#predict-score').textContent();
 
+// The serious and critical accessibility faults of predict mode's parts, by axe.
+async function audit(page) {
+  if (!await page.evaluate(() => typeof axe !== 'undefined')) {
+    await page.evaluate(readFileSync(join(root, 'web/node_modules/axe-core/axe.min.js'), 'utf8'));
+  }
+  return page.evaluate(async () => (await axe.run({ include: [['.predict-bar'], ['.predict:not([hidden])']] },
+    { resultTypes: ['violations'] })).violations
+    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+}
+
 // Sends the guess in the form that has the focus and waits for its verdict.
 async function guess(page, view, keys, want) {
   for (const k of keys) {
@@ -42,6 +53,7 @@ test('predict mode marks guesses of the machine\'s steps and the compiler\'s eve
   await waitText(page, '#machine-info', 'Step 1 of');
   // the variable comes first in its list: x, cell 0
   await waitText(page, '#predict-machine', 'At 5: Sto 0. Which variable does it write');
+  assert.deepEqual(await audit(page), []);
   await guess(page, 'machine', [{ press: 'Tab' }, '5'], 'Wrong: you said x := 5; it writes 1071 to x (cell 0).');
   assert.equal(await page.locator('.cell').first().textContent(), 'xcell 01071');
   await guess(page, 'machine', Object.assign([], { skip: true }), 'Shown: the top of the stack is 462.');
@@ -64,6 +76,7 @@ test('predict mode marks guesses of the machine\'s steps and the compiler\'s eve
   await waitText(page, '#predict-replay', 'A fix-up comes next');
   assert.deepEqual(await page.locator('#predict-replay fieldset label').allTextContents(),
     [' 32: Jpf <fixme>', ' 49: Jpf <fixme>', ' 71: Jmp <fixme>']);
+  assert.deepEqual(await audit(page), []);
   await guess(page, 'replay', [{ check: '49:' }, { fill: 'address', value: '76' }], 'Right: it patches the jumps at 49 with 76.');
   assert.match(await page.locator('#replay-event').textContent(), /^19\/\d+ {2}Gen\.Dbg: Fixup 50 with 76$/);
   for (let i = 0; i < 4; i++) await page.keyboard.press('Escape');
