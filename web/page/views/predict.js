@@ -78,7 +78,8 @@ export function mount(p) {
 // press (true) and asks (the guess form gets the focus), or, pressed in the form, reveals
 // without a guess; else false.
 export function ask(name) {
-  if (!state.predict || !state.compiled?.ok || busy) return false;
+  if (!state.predict || !state.compiled?.ok) return false;
+  if (busy) return true; // a guess is being revealed: no second step under it
   if (state.tab !== name) page.showTab(name);
   const v = views[name];
   if (v.question) {
