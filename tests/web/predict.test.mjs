@@ -83,7 +83,7 @@ test('predict mode marks guesses of the machine\'s steps and the compiler\'s eve
   await guess(page, 'replay', [{ check: '32:' }, { check: '71:' }, { fill: 'address', value: '93' }],
     'Wrong: you said the jumps at 32, 71 with 93; it patches the jumps at 71 with 93.');
   assert.equal(await score(page), 'Score: 3 of 5 right');
-  await page.click('#predict-reset');
+  await page.click('#predict-clear');
   assert.equal(await score(page), 'Score: 0 of 0 right');
   assert.deepEqual(page.problems, []);
 });

@@ -36,15 +36,15 @@ export function mount(p) {
   const toggle = el('input', { type: 'checkbox', id: 'predict-mode',
     on: { change: () => { set({ predict: toggle.checked }); focusQuestion(state.tab); } } });
   scoreText = el('span', { id: 'predict-score' });
-  const reset = button('Reset score', () => {
+  const clear = button('Clear score', () => {
     score = { right: 0, asked: 0 };
     try { localStorage.removeItem(scoreKey); } catch { /* nothing kept */ }
     showScore();
   });
-  reset.id = 'predict-reset';
+  clear.id = 'predict-clear';
   const group = el('span', { className: 'predict-bar', attrs: { role: 'group', 'aria-label': 'Predict mode' } },
     el('label', { title: 'Guess each step of the machine and each event of the compiler before it is shown' },
-      toggle, ' Predict'), scoreText, reset);
+      toggle, ' Predict'), scoreText, clear);
   document.querySelector('header.bar').insertBefore(group, document.getElementById('share'));
   showScore();
   for (const name of ['machine', 'replay']) {
