@@ -309,8 +309,8 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
   }
   // What running a command changes, so that a page can ask a learner about it:
   // per function, and per operation for the function whose operand is one.
-  static const char* const fctChanges[] = {"end", "stack", "stack", "cell",
-                                           "operation", "pc", "pc", "pc"};
+  static const char* const fctChanges[] = {"end",       "stack", "stack", "cell",
+                                           "operation", "pc",    "pc",    "pc"};
   static_assert(sizeof fctChanges / sizeof fctChanges[0] == Comp0::fctCnt);
   static_assert(Comp0::fHlt == 0 && Comp0::fSto == 3 && Comp0::fOpr == 4 && Comp0::fJmp == 5);
   List("changes", fctChanges, Comp0::fctCnt);
