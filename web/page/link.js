@@ -1,4 +1,5 @@
-// The program kept in the link: "#src=" and the UTF-8 text in base64url.
+// The program kept in the link: "#src=" and the UTF-8 text in base64url. A lesson link
+// adds the moment it shows, as "&key=value" after it (see moment below).
 const prefix = '#src=';
 
 // The longest link offered: browsers open addresses of about 2 MB.
@@ -19,16 +20,48 @@ export function decode(code) {
 }
 
 // The program in the page's link: {text: null} when the link has none, {error} when it
-// has one that does not decode.
+// has one that does not decode; with the moment the link holds ({} for none).
 export function read() {
   const h = location.hash;
-  if (!h || h === '#') return { text: null };
+  if (!h || h === '#') return { text: null, moment: {} };
   if (!h.startsWith(prefix)) return { error: 'The link holds no program this page can read; the editor starts empty.' };
+  const [code, ...rest] = h.slice(prefix.length).split('&');
   try {
-    return { text: decode(h.slice(prefix.length)) };
+    return { text: decode(code), moment: parseMoment(rest) };
   } catch {
     return { error: 'The program in the link could not be decoded; the editor starts empty.' };
   }
+}
+
+// A moment of a lesson: the open view (tab), the machine's step, the replay's event,
+// predict mode (1) and the editor's selection (anchor-head, or one offset for a cursor),
+// each "&key=value" in that order. Values that are not whole numbers (or a view's name)
+// are left out.
+const whole = (v) => (/^[0-9]{1,9}$/.test(v) ? Number(v) : undefined);
+
+function parseMoment(parts) {
+  const m = {};
+  for (const part of parts) {
+    const [k, v = ''] = part.split('=');
+    if (k === 'tab' && /^[a-z]{1,20}$/.test(v)) m.tab = v;
+    else if (k === 'step' || k === 'event') m[k] = whole(v);
+    else if (k === 'predict') m.predict = v === '1';
+    else if (k === 'sel') {
+      const [a, b = a] = v.split('-').map(whole);
+      if (a !== undefined && b !== undefined) m.sel = [a, b];
+    }
+  }
+  return m;
+}
+
+export function formatMoment(m) {
+  let s = '';
+  if (m.tab) s += `&tab=${m.tab}`;
+  if (m.step !== undefined) s += `&step=${m.step}`;
+  if (m.event !== undefined) s += `&event=${m.event}`;
+  if (m.predict) s += '&predict=1';
+  if (m.sel) s += `&sel=${m.sel[0]}${m.sel[1] === m.sel[0] ? '' : `-${m.sel[1]}`}`;
+  return s;
 }
 
 // The longest link kept while typing: the browser takes about 0.4 ms a kilobyte to set
@@ -56,18 +89,19 @@ export function settle() {
 // Keeps the link in step with the program, without adding to the history; at once when
 // asked, else after the typing pauses, and then only for a link of at most typedLink.
 // A program too long for a link leaves none, and tooLong(length) says so; returns false
-// then.
-export function store(text, now = false, tooLong = () => {}) {
+// then. With a moment (Copy link) the link holds it too.
+export function store(text, now = false, tooLong = () => {}, moment = {}) {
   clearTimeout(timer);
   const put = () => {
-    const n = linkLength(text);
+    const tail = formatMoment(moment);
+    const n = linkLength(text) + tail.length;
     if (n > maxLink || (!now && n > typedLink)) {
       // setting an address costs as much as the one it replaces: only once
       if (location.hash) history.replaceState(null, '', location.pathname + location.search);
       if (n > maxLink) tooLong(n);
       return n <= maxLink;
     }
-    history.replaceState(null, '', prefix + encode(text));
+    history.replaceState(null, '', prefix + encode(text) + tail);
     return true;
   };
   if (now) return put();

@@ -3,6 +3,7 @@
 import { state, set, on } from './state.js';
 import { examples } from './examples.js';
 import * as link from './link.js';
+import * as moment from './moment.js';
 
 // The editor's module (with CodeMirror) and the views load after the first paint, in
 // steps (see start).
@@ -93,6 +94,7 @@ async function compileNow() {
     const compiled = await call('compile', { source });
     if (seq !== compileSeq) return;
     recording = null;
+    compiled.source = source; // which text it is of: a link's moment waits for it
     set({ compiled, selected: null, machine: null, replay: compiled.events.length });
   } catch (err) {
     if (err.message !== 'stopped') status(`Compiling failed: ${err.message}`);
@@ -228,17 +230,22 @@ async function start() {
     set({ machine: null });
   });
   // a program link set in this tab (the address bar, location.hash) loads
-  window.addEventListener('hashchange', () => {
+  window.addEventListener('hashchange', async () => {
     const shared = link.read();
     if (shared.error) ed.setText(page.editor, '');
     else if (shared.text !== null && shared.text !== state.source) ed.setText(page.editor, shared.text);
     $('notice').textContent = shared.error ?? '';
     link.settle();
+    // a lesson link's moment, once its program is compiled
+    if (shared.moment && Object.keys(shared.moment).length) {
+      if (!state.compiled || state.compiled.source !== state.source) { clearTimeout(compileTimer); await compileNow(); }
+      await moment.show(page, shared.moment);
+    }
   });
   $('run').addEventListener('click', run);
   $('stop').addEventListener('click', stop);
   $('share').addEventListener('click', async () => {
-    if (!link.store(state.source, true, tooLong)) return;
+    if (!link.store(state.source, true, tooLong, moment.current(page))) return;
     try { await navigator.clipboard.writeText(location.href); status('Link copied.'); }
     catch { status('The link is in the address bar.'); }
   });
@@ -264,14 +271,15 @@ async function start() {
   await tick();
   const views = await Promise.all([import('./views/listing.js'), import('./views/output.js'),
     import('./views/console.js'), import('./views/machine.js'), import('./views/store.js'),
-    import('./views/replay.js'), import('./views/traces.js'),
+    import('./views/replay.js'), import('./views/traces.js'), import('./views/predict.js'),
     import('./views/cmdinfo.js')]); // last: it hooks into the views before it
   for (const v of views) {
     await tick();
     v.mount(page);
   }
   showTab('output');
-  compileNow();
+  await compileNow();
+  if (shared.moment) await moment.show(page, shared.moment);
 }
 
 start();

@@ -13,6 +13,7 @@ export const state = {
   replay: 0,        // number of compiler events replayed
   tab: 'output',
   constants: null,  // the program's constants and names (the module's), once the worker has them
+  predict: false,   // predict mode: a step or the replay's next event is guessed first (views/predict.js)
 };
 
 const listeners = [];

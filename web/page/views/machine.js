@@ -6,6 +6,7 @@ import { state, set, on } from '../state.js';
 import { decorate } from '../editor.js';
 import { lineOf } from './output.js';
 import { el, button, span, note } from './dom.js';
+import { ask } from './predict.js';
 
 let page, info, stackBox, cellsBox, outBox, faultBox;
 
@@ -13,7 +14,7 @@ export function mount(p) {
   page = p;
   const root = document.getElementById('panel-machine');
   const bar = el('div', { className: 'toolbar' },
-    key(button('Step', () => go((m) => m.step + 1)), 'F10', 'Step: run one command (F10)'),
+    key(button('Step', step), 'F10', 'Step: run one command (F10)'),
     key(button('Step back', () => go((m) => m.step - 1)), 'Shift+F10', 'Step back one command (Shift+F10)'),
     key(button('Run to cursor', toCursor), null, 'Run to the next command of the cursor line'),
     key(button('Run to end', () => go(() => Infinity)), 'F5', 'Run to the end or the step limit (F5)'),
@@ -27,7 +28,7 @@ export function mount(p) {
   outBox = box(grid, 'Output so far', 'machine-output');
   root.append(bar, info, faultBox, grid);
   document.addEventListener('keydown', (e) => {
-    if (e.key === 'F10') { e.preventDefault(); go((m) => m.step + (e.shiftKey ? -1 : 1)); }
+    if (e.key === 'F10') { e.preventDefault(); if (e.shiftKey) go((m) => m.step - 1); else step(); }
     else if (e.key === 'F5' && !e.ctrlKey) { e.preventDefault(); go(() => Infinity); }
   });
   on((keys) => {
@@ -46,6 +47,11 @@ function box(parent, title, id) {
   const body = el('div', { id, className: 'box' });
   parent.append(el('section', {}, el('h3', { text: title }), body));
   return body;
+}
+
+// One step forward; in predict mode the step is guessed first.
+function step() {
+  if (!ask('machine')) go((m) => m.step + 1);
 }
 
 // Shows the step that `target` chooses from the current machine state, once the run is

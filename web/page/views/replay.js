@@ -8,6 +8,7 @@ import { state, set, on, commandAt } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
 import { el, svg, button, span, note, labelled } from './dom.js';
 import { rowHeight } from './lines.js';
+import { ask } from './predict.js';
 
 let page, slider, eventLine, lockLine, rowsBox, arrows;
 
@@ -19,7 +20,7 @@ export function mount(p) {
   const bar = el('div', { className: 'toolbar' },
     button('First', () => move(() => 0)),
     button('Previous', () => move((i) => i - 1)),
-    button('Next', () => move((i) => i + 1)),
+    button('Next', () => ask('replay') || move((i) => i + 1)), // in predict mode, guessed first
     button('Last', () => move(() => Infinity)),
     labelled('Event', slider),
   );
