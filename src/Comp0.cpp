@@ -13,7 +13,8 @@ char* text;       // the text being filled by the conversion in progress
 uint32_t length;  // its length so far
 
 // The one table of the commands: per function its name in the text form, what
-// its operand is and what it does; per operation the same. "top" is the value on
+// its operand is, what it does and what a step by it changes; per operation the
+// same. "top" is the value on
 // top of the stack, "below" the one beneath it.
 constexpr const char* same = "unchanged";
 constexpr const char* next = "the next command";
@@ -25,14 +26,14 @@ struct TFctDesc {
   TEffect effect;
 };
 const TFctDesc fcts[] = {
-    {"Hlt", opNone, {same, same, "the end of the program: the run stops"}},
-    {"Val", opValue, {"push v", same, next}},
-    {"Lod", opCell, {"push the value of cell i", same, next}},
-    {"Sto", opCell, {"pop top into cell i", same, next}},
-    {"Opr", opOperation, {"the operation's", "the operation's", next}},
-    {"Jmp", opAddress, {same, same, "a"}},
-    {"Jpf", opAddress, {same, same, "a if cond is FALSE, else the next command"}},
-    {"Jpt", opAddress, {same, same, "a if cond is TRUE, else the next command"}}};
+    {"Hlt", opNone, {same, same, "the end of the program: the run stops", "end"}},
+    {"Val", opValue, {"push v", same, next, "stack"}},
+    {"Lod", opCell, {"push the value of cell i", same, next, "stack"}},
+    {"Sto", opCell, {"pop top into cell i", same, next, "cell"}},
+    {"Opr", opOperation, {"the operation's", "the operation's", next, "operation"}},
+    {"Jmp", opAddress, {same, same, "a", "pc"}},
+    {"Jpf", opAddress, {same, same, "a if cond is FALSE, else the next command", "pc"}},
+    {"Jpt", opAddress, {same, same, "a if cond is TRUE, else the next command", "pc"}}};
 static_assert(sizeof fcts / sizeof fcts[0] == fctCnt);
 
 struct TOprDesc {
@@ -40,24 +41,24 @@ struct TOprDesc {
   TEffect effect;
 };
 const TOprDesc oprs[] = {
-    {"Wrt", {"pop top and write it as one line", same, next}},
-    {"WrC", {same, "unchanged; written as one line, TRUE or FALSE", next}},
-    {"Neg", {"replace top by its negation", same, next}},
-    {"Add", {"pop top and below, push below + top", same, next}},
-    {"Sub", {"pop top and below, push below - top", same, next}},
-    {"Mul", {"pop top and below, push below * top", same, next}},
-    {"Div", {"pop top and below, push below / top rounded down", same, next}},
-    {"Bus", {"pop top and below, push top - below (Sub reversed)", same, next}},
-    {"Vid", {"pop top and below, push top / below rounded down (Div reversed)", same, next}},
-    {"Eql", {popTwo, "set to below = top", next}},
-    {"Neq", {popTwo, "set to below # top", next}},
-    {"Lss", {popTwo, "set to below < top", next}},
-    {"Leq", {popTwo, "set to below <= top", next}},
-    {"Gtr", {popTwo, "set to below > top", next}},
-    {"Geq", {popTwo, "set to below >= top", next}},
-    {"Not", {"replace top by its bitwise complement", same, next}},
-    {"Or ", {"pop top and below, push below OR top, bit by bit", same, next}},
-    {"And", {"pop top and below, push below AND top, bit by bit", same, next}}};
+    {"Wrt", {"pop top and write it as one line", same, next, "output"}},
+    {"WrC", {same, "unchanged; written as one line, TRUE or FALSE", next, "output"}},
+    {"Neg", {"replace top by its negation", same, next, "stack"}},
+    {"Add", {"pop top and below, push below + top", same, next, "stack"}},
+    {"Sub", {"pop top and below, push below - top", same, next, "stack"}},
+    {"Mul", {"pop top and below, push below * top", same, next, "stack"}},
+    {"Div", {"pop top and below, push below / top rounded down", same, next, "stack"}},
+    {"Bus", {"pop top and below, push top - below (Sub reversed)", same, next, "stack"}},
+    {"Vid", {"pop top and below, push top / below rounded down (Div reversed)", same, next, "stack"}},
+    {"Eql", {popTwo, "set to below = top", next, "cond"}},
+    {"Neq", {popTwo, "set to below # top", next, "cond"}},
+    {"Lss", {popTwo, "set to below < top", next, "cond"}},
+    {"Leq", {popTwo, "set to below <= top", next, "cond"}},
+    {"Gtr", {popTwo, "set to below > top", next, "cond"}},
+    {"Geq", {popTwo, "set to below >= top", next, "cond"}},
+    {"Not", {"replace top by its bitwise complement", same, next, "stack"}},
+    {"Or ", {"pop top and below, push below OR top, bit by bit", same, next, "stack"}},
+    {"And", {"pop top and below, push below AND top, bit by bit", same, next, "stack"}}};
 static_assert(sizeof oprs / sizeof oprs[0] == oprCnt);
 
 [[noreturn]] void Bug(const char* s, uint32_t x) {

@@ -101,11 +101,15 @@ const char* OprName(TOperation o);
 // What a command does to the machine, in words for a reader (the page, the
 // guide's table of commands): to the stack, to the condition flag, to the pc.
 // fOpr's are "the operation's": each operation has its own. For a function
-// below fctCnt and an operation below oprCnt only.
+// below fctCnt and an operation below oprCnt only. `changes` names the one
+// thing a step by the command changes that a learner can predict: "stack"
+// (its top), "cond", "cell", "pc" (a jump taken or not), "output", "end", or
+// "operation" for fOpr.
 struct TEffect {
   const char* stack;
   const char* cond;
   const char* pc;
+  const char* changes;
 };
 const TEffect& FctEffect(TFunction f);
 const TEffect& OprEffect(TOperation o);

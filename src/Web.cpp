@@ -333,10 +333,12 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
   for (uint32_t f = 0; f < Comp0::fctCnt; ++f) {
     const Comp0::TEffect& e = Comp0::FctEffect(Comp0::TFunction(f));
     tovEffect("functionEffects", f, e.stack, e.cond, e.pc);
+    Const("changes", e.changes, -1);
   }
   for (uint32_t o = 0; o < Comp0::oprCnt; ++o) {
     const Comp0::TEffect& e = Comp0::OprEffect(Comp0::TOperation(o));
     tovEffect("operationEffects", o, e.stack, e.cond, e.pc);
+    Const("operationChanges", e.changes, -1);
   }
   for (uint32_t r = 0; r < Prsr::ruleCnt; ++r)
     Const("rules", Prsr::RuleName(Prsr::TRule(r)), -1);
@@ -344,19 +346,6 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
     static const char* const kinds[] = {"none", "value", "cell", "operation", "address"};
     Const("operands", kinds[Comp0::Operand(Comp0::TFunction(f))], -1);
   }
-  // What running a command changes, so that a page can ask a learner about it:
-  // per function, and per operation for the function whose operand is one.
-  static const char* const fctChanges[] = {"end",       "stack", "stack", "cell",
-                                           "operation", "pc",    "pc",    "pc"};
-  static_assert(sizeof fctChanges / sizeof fctChanges[0] == Comp0::fctCnt);
-  static_assert(Comp0::fHlt == 0 && Comp0::fSto == 3 && Comp0::fOpr == 4 && Comp0::fJmp == 5);
-  List("changes", fctChanges, Comp0::fctCnt);
-  static const char* const oprChanges[] = {"output", "output", "stack", "stack", "stack", "stack",
-                                           "stack",  "stack",  "stack", "cond",  "cond",  "cond",
-                                           "cond",   "cond",   "cond",  "stack", "stack", "stack"};
-  static_assert(sizeof oprChanges / sizeof oprChanges[0] == Comp0::oprCnt);
-  static_assert(Comp0::oWrC == 1 && Comp0::oNeg == 2 && Comp0::oEql == 9 && Comp0::oGeq == 14);
-  List("operationChanges", oprChanges, Comp0::oprCnt);
   static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock"};
   static_assert(Gen::evUnlock == 4);
   List("events", events, 5);
