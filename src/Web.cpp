@@ -114,7 +114,7 @@ void Watch(const Gen::TEvent& e) {
     const uint32_t tn = Comp0::Convert(e.cmd, text);
     tovCmd(e.pos, e.cmd.fct, e.cmd.opd, Comp0::Length(e.cmd.fct), nullptr, text, tn, e.tok.l,
            e.tok.c);
-  } else if (e.kind == Gen::evFix) {
+  } else if (e.kind == Gen::evFix || e.kind == Gen::evJoin) {
     Comp0::TCmdDesc jump;
     uint8_t b[Comp0::cmdMax] = {};
     if (e.at >= Comp0::fieldAt && CmdAt(e.at - Comp0::fieldAt, b, jump) > 0) {
@@ -307,9 +307,14 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
     static const char* const kinds[] = {"none", "value", "cell", "operation", "address"};
     Const("operands", kinds[Comp0::Operand(Comp0::TFunction(f))], -1);
   }
-  static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock"};
-  static_assert(Gen::evUnlock == 4);
-  List("events", events, 5);
+  // when each function jumps, so that the page tells conditional jumps apart
+  for (uint32_t f = 0; f < Comp0::fctCnt; ++f) {
+    const Comp0::TFunction t = Comp0::TFunction(f);
+    Const("jumps", t == Comp0::fJmp ? "always" : t == Comp0::fJpf ? "false" : t == Comp0::fJpt ? "true" : "never", -1);
+  }
+  static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock", "join"};
+  static_assert(Gen::evJoin == 5);
+  List("events", events, 6);
   static const char* const types[] = {"BOOLEAN", "INTEGER"};
   static_assert(Gen::tBool == 0 && Gen::tInt == 1);
   List("types", types, 2);

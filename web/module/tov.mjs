@@ -199,12 +199,17 @@ function lastLine(s) {
 function compileWith(m, source) {
   const out = new Bytes();
   const err = new Bytes();
-  const events = [];
+  const events = [], joins = [];
   const kinds = m.constants.events;
   let cmd = null;
   m.tovSink = (s, p, n) => (s === 0 ? out : err).add(m.HEAPU8.subarray(p, p + n));
   m.tovCmd = (...a) => (cmd = command(m, ...a));
   m.tovEvent = (kind, p, n, lck, at, value, fp, fn, fl, fc, ll, lc, nl, nc) => {
+    // a join has no trace line: it is kept beside the events, at the number of events before it
+    if (kinds[kind] === 'join') {
+      joins.push({ after: events.length, at, value, fixed: text(m, fp, fn) });
+      return;
+    }
     const e = { kind: kinds[kind], text: text(m, p, n), lck, from: { line: fl, col: fc },
       last: { line: ll, col: lc }, next: { line: nl, col: nc } };
     if (e.kind === 'cmd') {
@@ -221,7 +226,7 @@ function compileWith(m, source) {
   m.tovEvent = () => {};
   const listing = latin.decode(out.bytes());
   const trace = latin.decode(err.bytes());
-  const result = { ok: status === 0, error: null, commands: [], events, vars: [], listing, trace };
+  const result = { ok: status === 0, error: null, commands: [], events, joins, vars: [], listing, trace };
   if (status !== 0) {
     result.error = { line: m._tovErrLine(), col: m._tovErrCol(), text: lastLine(trace) };
     return result;
