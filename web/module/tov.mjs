@@ -106,7 +106,7 @@ function constantsOf(m) {
 function command(m, adr, fct, opd, length, bytes, t, tn, line, col) {
   const k = m.constants;
   const operand = k.operands[fct];
-  const c = { adr, fct, opd, length, field: operand === 'address' ? adr + k.store.fieldAt : null,
+  const c = { adr, fct, opd: opd >>> 0, length, field: operand === 'address' ? adr + k.store.fieldAt : null,
     name: operand === 'operation' ? k.operations[opd] : k.functions[fct], operand, text: text(m, t, tn) };
   if (operand === 'value') c.value = opd | 0;
   if (bytes) c.bytes = Array.from(m.HEAPU8.subarray(bytes, bytes + length));
@@ -207,7 +207,7 @@ function compileWith(m, source) {
   m.tovEvent = (kind, p, n, lck, at, value, fp, fn, fl, fc, ll, lc, nl, nc) => {
     // a join has no trace line: it is kept beside the events, at the number of events before it
     if (kinds[kind] === 'join') {
-      joins.push({ after: events.length, at, value, fixed: text(m, fp, fn) });
+      joins.push({ after: events.length, at, value: value >>> 0, fixed: text(m, fp, fn) });
       return;
     }
     const e = { kind: kinds[kind], text: text(m, p, n), lck, from: { line: fl, col: fc },

@@ -8,7 +8,7 @@
 import { state, set, on, commandAt } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
 import { el, svg, button, span, note, labelled } from './dom.js';
-import { storeAt, storeArrows, pendingText, jumpText, heads, draw } from './arrows.js';
+import { storeAt, storeArrows, pendingText, heads, draw } from './arrows.js';
 
 let page, slider, eventLine, lockLine, rowsBox, arrows;
 
@@ -90,7 +90,6 @@ function render() {
       span('adr', `${String(r.adr).padStart(4)}: `), span('txt', r.text));
     if (r.locked) div.append(span('tag', ' discarded'));
     else if (r.pending) div.append(span('tag', ` ${pendingText(r, rows)}`));
-    if (r.jump && !r.locked) div.append(span('sr-only', `, ${jumpText(r.when, r.adr, r.target)}`));
     frag.append(div);
     if (!r.locked) at.set(r.adr, n);
     if (r.event === k - 1) div.dataset.now = '1';
