@@ -97,9 +97,9 @@ function render() {
     const { from, to } = tokenRange(page.editor, cmd.line, cmd.col);
     const token = doc.sliceString(from, to);
     // read as words: "address 5: Sto 0, variable x, from x at line 6, column 3"
-    const said = `address ${cmd.adr}: ${cmd.text}${name ? `, variable ${name}` : ''}, from ${token} at line ${cmd.line}, column ${cmd.col}`;
+    const rest = `${name ? `, variable ${name}` : ''}, from ${token} at line ${cmd.line}, column ${cmd.col}`;
     // the columns are for the eye; a screen reader reads the words instead
-    const p = { txt: span('txt', cmd.text), tag: span('tag', ''), said: span('sr-only', said), words: said };
+    const p = { txt: span('txt', cmd.text), tag: span('tag', ''), said: span('sr-only', `address ${cmd.adr}: ${cmd.text}${rest}`), rest };
     const columns = el('span', { attrs: { 'aria-hidden': 'true' } },
       span('adr', `${String(cmd.adr).padStart(4)}: `),
       p.txt,
@@ -161,7 +161,7 @@ function show() {
     } else {
       p.txt.textContent = text;
     }
-    const words = [p.words];
+    const words = [`address ${cmd.adr}: ${text}${p.rest}`];
     if (j) words.push(j.pending ? `${jumpText(j.when, j.adr)}, ${pendingText(j, store)}` : jumpText(j.when, j.adr, j.target));
     p.tag.replaceChildren();
     if (j?.pending) p.tag.append(` ${pendingText(j, store)}`);
@@ -175,6 +175,9 @@ function show() {
     p.said.textContent = words.join(', ');
   });
   root.style.setProperty('--gutter', `${draw(gutter, 'listing-head', jumps, n)}px`);
+  // a fix-up in the replay brings its jump into sight (a command chooses its own row)
+  const e = k ? c.events[k - 1] : null;
+  if (e?.kind === 'fixup') rows[commandAt(e.at - consts.store.fieldAt)]?.scrollIntoView({ block: 'nearest' });
 }
 
 function showSelected() {
