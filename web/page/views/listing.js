@@ -151,20 +151,24 @@ function show() {
   });
   parts.forEach((p, i) => {
     const j = p.jump, cmd = c.commands[i];
-    rows[i].classList.toggle('unemitted', !p.emitted);
     p.go = j?.to !== undefined && j.to < n ? j.to : null;
     p.from = from.get(i) ?? null;
+    const text = j ? j.text : cmd.text, waits = j?.pending ? pendingText(j, store) : '';
+    // most rows stay as they were from one event to the next: only those that change are redrawn
+    const key = `${p.emitted} ${text} ${p.go} ${waits} ${p.from}`;
+    if (key === p.key) return;
+    p.key = key;
+    rows[i].classList.toggle('unemitted', !p.emitted);
     // the operand goes where the arrow points
-    const text = j ? j.text : cmd.text;
     if (j && p.go !== null && text.startsWith(`${j.name} `)) {
       p.txt.replaceChildren(`${j.name} `, el('span', { className: 'go', text: text.slice(j.name.length + 1), dataset: { go: p.go } }));
     } else {
       p.txt.textContent = text;
     }
     const words = [`address ${cmd.adr}: ${text}${p.rest}`];
-    if (j) words.push(j.pending ? `${jumpText(j.when, j.adr)}, ${pendingText(j, store)}` : jumpText(j.when, j.adr, j.target));
+    if (j) words.push(j.pending ? `${jumpText(j.when, j.adr)}, ${waits}` : jumpText(j.when, j.adr, j.target));
     p.tag.replaceChildren();
-    if (j?.pending) p.tag.append(` ${pendingText(j, store)}`);
+    if (waits) p.tag.append(` ${waits}`);
     if (p.from) {
       const adrs = p.from.map((f) => c.commands[f].adr);
       p.tag.append(' from ', ...p.from.flatMap((f, m) => [m ? ', ' : '',
