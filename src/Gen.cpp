@@ -180,7 +180,8 @@ void FixWith(uint32_t v, uint32_t a) {
 }
 
 // Joins chain a onto the end of chain b; the result is a. No trace line (the
-// jumps keep their targets open), only an event for the watcher. No lock check: while locked, chains stay empty.
+// jumps keep their targets open), only an event for the watcher. No lock
+// check: while locked, chains stay empty.
 void Merge(uint32_t& a, uint32_t b) {
   if (b == endMark) return;
   uint32_t pos;

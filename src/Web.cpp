@@ -309,8 +309,11 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
   }
   // when each function jumps, so that the page tells conditional jumps apart
   for (uint32_t f = 0; f < Comp0::fctCnt; ++f) {
-    const Comp0::TFunction t = Comp0::TFunction(f);
-    Const("jumps", t == Comp0::fJmp ? "always" : t == Comp0::fJpf ? "false" : t == Comp0::fJpt ? "true" : "never", -1);
+    const char* when = "never";
+    if (f == Comp0::fJmp) when = "always";
+    if (f == Comp0::fJpf) when = "false";
+    if (f == Comp0::fJpt) when = "true";
+    Const("jumps", when, -1);
   }
   static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock", "join"};
   static_assert(Gen::evJoin == 5);
