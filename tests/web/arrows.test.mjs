@@ -9,7 +9,7 @@ import { setup, open, root, withModule, setSource, waitListing, waitText } from 
 setup();
 const wide = { viewport: { width: 1280, height: 800 } };
 const compile = (mod, source) => mod.evaluate((s) => ({ ...tov.compile(s), jumps: tov.constants.jumps }), source);
-const row = (page, view, adr) => page.locator(`${view} .row`, { hasText: `${String(adr).padStart(4)}: ` });
+const row = (page, view, adr) => page.locator(`${view} .row`).filter({ has: page.locator('.adr', { hasText: new RegExp(`^\\s*${adr}:\\s*$`) }) });
 
 // The arrows drawn in a view: "adr>to when dir state", with each one's rows and lane (its x).
 const drawn = (page, view) => page.locator(`${view} svg.arrows path.arrow`).evaluateAll((ps) => ps.map((p) => {

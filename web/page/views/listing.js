@@ -103,8 +103,8 @@ function render() {
     const columns = el('span', { attrs: { 'aria-hidden': 'true' } },
       span('adr', `${String(cmd.adr).padStart(4)}: `),
       p.txt,
-      span('name', name ? ` (${name})` : ''),
-      span('src', `${cmd.line}:${cmd.col} ${token}`), p.tag);
+      span('name', name ? ` (${name})` : ''), p.tag,
+      span('src', `${cmd.line}:${cmd.col} ${token}`));
     const row = el('div', { className: `row ${colourOf(cmd.line)}`, id: `cmd-${i}`, dataset: { i },
       attrs: { role: 'option', 'aria-selected': 'false' } }, columns, p.said);
     frag.append(row);
