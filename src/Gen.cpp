@@ -179,8 +179,9 @@ void FixWith(uint32_t v, uint32_t a) {
   Comp::SetPos(pos);
 }
 
-// Joins chain a onto the end of chain b; the result is a. No trace line: the
-// jumps keep their targets open. No lock check: while locked, chains stay empty.
+// Joins chain a onto the end of chain b; the result is a. No trace line (the
+// jumps keep their targets open), only an event for the watcher. No lock
+// check: while locked, chains stay empty.
 void Merge(uint32_t& a, uint32_t b) {
   if (b == endMark) return;
   uint32_t pos;
@@ -190,6 +191,7 @@ void Merge(uint32_t& a, uint32_t b) {
     last = next;
   Patch(last, a, pos);
   Comp::SetPos(pos);
+  if (a != endMark) Tell(evJoin, nullptr, nullptr, 0, {}, last, a);
   a = b;
 }
 

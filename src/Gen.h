@@ -115,7 +115,9 @@ void Wrt(TItemDesc x, Scnr::TPosDesc tok);
 
 // ---- The trace as events, for tools that replay a compilation ------------
 
-enum TEventKind : uint8_t { evHead, evCmd, evFix, evLock, evUnlock };
+// evJoin has no trace line: a chain joined onto another (its first jump's
+// field now holds a link), which a replay needs to show the chains as they are.
+enum TEventKind : uint8_t { evHead, evCmd, evFix, evLock, evUnlock, evJoin };
 
 struct TEvent {
   TEventKind kind;
@@ -125,12 +127,12 @@ struct TEvent {
   uint32_t pos;         // evCmd: the command's position (where it went, or would have)
   Comp0::TCmdDesc cmd;  // evCmd: the command
   Scnr::TPosDesc tok;   // evCmd: the source token the command comes from
-  uint32_t at;          // evFix: the address field patched
-  uint32_t value;       // evFix: the value written there
+  uint32_t at;          // evFix, evJoin: the address field patched
+  uint32_t value;       // evFix, evJoin: the value written there
 };
 
-// Called once for each trace line, just after it is written; null on the
-// console.
+// Called once for each trace line, just after it is written, and for each
+// join; null on the console.
 extern void (*watch)(const TEvent& e);
 
 void InitModule();

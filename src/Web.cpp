@@ -138,7 +138,7 @@ void Watch(const Gen::TEvent& e) {
     const uint32_t tn = Comp0::Convert(e.cmd, text);
     const uint32_t len = Comp0::Encode(e.cmd, b);
     tovCmd(e.pos, e.cmd.fct, e.cmd.opd, len, b, text, tn, e.tok.l, e.tok.c);
-  } else if (e.kind == Gen::evFix) {
+  } else if (e.kind == Gen::evFix || e.kind == Gen::evJoin) {
     Comp0::TCmdDesc jump;
     const uint32_t adr = e.at - Comp0::fieldAt;
     if (e.at >= Comp0::fieldAt && CmdAt(adr, b, jump) > 0) {
@@ -346,9 +346,17 @@ EMSCRIPTEN_KEEPALIVE void tovConstants() {
     static const char* const kinds[] = {"none", "value", "cell", "operation", "address"};
     Const("operands", kinds[Comp0::Operand(Comp0::TFunction(f))], -1);
   }
-  static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock"};
-  static_assert(Gen::evUnlock == 4);
-  List("events", events, 5);
+  // when each function jumps, so that the page tells conditional jumps apart
+  for (uint32_t f = 0; f < Comp0::fctCnt; ++f) {
+    const char* when = "never";
+    if (f == Comp0::fJmp) when = "always";
+    if (f == Comp0::fJpf) when = "false";
+    if (f == Comp0::fJpt) when = "true";
+    Const("jumps", when, -1);
+  }
+  static const char* const events[] = {"head", "cmd", "fixup", "lock", "unlock", "join"};
+  static_assert(Gen::evJoin == 5);
+  List("events", events, 6);
   static const char* const types[] = {"BOOLEAN", "INTEGER"};
   static_assert(Gen::tBool == 0 && Gen::tInt == 1);
   List("types", types, 2);

@@ -205,7 +205,7 @@ function lastLine(s) {
 function compileWith(m, source) {
   const out = new Bytes();
   const err = new Bytes();
-  const events = [];
+  const events = [], joins = [];
   const kinds = m.constants.events;
   let cmd = null;
   m.tovSink = (s, p, n) => (s === 0 ? out : err).add(m.HEAPU8.subarray(p, p + n));
@@ -213,6 +213,12 @@ function compileWith(m, source) {
   // events in the same rules share one array of rule names
   let rules = [], ruleBytes = new Uint8Array(0);
   m.tovEvent = (kind, p, n, lck, at, value, fp, fn, fl, fc, ll, lc, nl, nc, rp, nr) => {
+    // a join has no trace line: it is kept beside the events, at the number of events before it
+    if (kinds[kind] === 'join') {
+      joins.push({ after: events.length, at, value: value >>> 0, fixed: text(m, fp, fn) });
+      cmd = null;
+      return;
+    }
     const now = m.HEAPU8.subarray(rp, rp + nr);
     if (nr !== ruleBytes.length || now.some((r, i) => r !== ruleBytes[i])) {
       ruleBytes = now.slice();
@@ -236,7 +242,7 @@ function compileWith(m, source) {
   m.tovEvent = () => {};
   const listing = latin.decode(out.bytes());
   const trace = latin.decode(err.bytes());
-  const result = { ok: status === 0, error: null, commands: [], events, vars: [], listing, trace };
+  const result = { ok: status === 0, error: null, commands: [], events, joins, vars: [], listing, trace };
   if (status !== 0) {
     result.error = { line: m._tovErrLine(), col: m._tovErrCol(), text: lastLine(trace) };
     return result;

@@ -3,12 +3,13 @@
 // from and the token being parsed (both marked in the editor, differently), the lock
 // depth, and the store as it grows, where every forward jump waits as pending, linked to
 // the jump before it in its chain, until the fix-up patches it and its arrow lands on the
-// target; a backward jump's arrow lands on its target at once.
+// target; a backward jump's arrow lands on its target at once. Previous and Next fix-up
+// move between the fix-ups.
 import { state, set, on, commandAt } from '../state.js';
 import { decorate, tokenRange, reveal } from '../editor.js';
 import { el, svg, button, span, note, labelled } from './dom.js';
-import { rowHeight } from './lines.js';
 import { ask } from './predict.js';
+import { storeAt, storeArrows, pendingText, heads, draw } from './arrows.js';
 
 let page, slider, eventLine, lockLine, rowsBox, arrows;
 
@@ -23,13 +24,23 @@ export function mount(p) {
     button('Next', () => ask('replay') || move((i) => i + 1)), // in predict mode, guessed first
     button('Last', () => move(() => Infinity)),
     labelled('Event', slider),
+    fixButton('Previous fix-up', -1, '[ Shift+ArrowLeft', '[ or Shift+Left'),
+    fixButton('Next fix-up', 1, '] Shift+ArrowRight', '] or Shift+Right'),
   );
   eventLine = el('p', { id: 'replay-event', className: 'text', attrs: { role: 'status' } });
   lockLine = el('p', { id: 'replay-lock', className: 'note' });
-  arrows = svg('svg', { class: 'arrows', 'aria-hidden': 'true' }, heads());
+  arrows = svg('svg', { class: 'arrows', 'aria-hidden': 'true' }, heads('replay-head'));
   rowsBox = el('div', { id: 'replay-store', className: 'rows' });
   root.append(bar, eventLine, lockLine, el('div', { className: 'replay', tabIndex: 0,
     attrs: { role: 'group', 'aria-label': 'The store as the compiler fills it' } }, arrows, rowsBox));
+  // the fix-up keys anywhere in the replay, the slider included
+  root.addEventListener('keydown', (e) => {
+    const dir = e.key === '[' || (e.shiftKey && e.key === 'ArrowLeft') ? -1
+      : e.key === ']' || (e.shiftKey && e.key === 'ArrowRight') ? 1 : 0;
+    if (!dir || e.ctrlKey || e.altKey || e.metaKey) return;
+    e.preventDefault();
+    toFixup(dir);
+  });
   on((keys) => {
     // drawn while shown: a new program costs a hidden view nothing
     if ((keys.has('replay') || keys.has('compiled') || keys.has('tab')) && state.tab === 'replay') render();
@@ -42,54 +53,26 @@ function move(f) {
   set({ replay: Math.max(0, Math.min(n, f(state.replay))) });
 }
 
-// The event that patches each address field, found once per compilation.
-const patches = new WeakMap();
-function fixups(events) {
-  if (!patches.has(events)) {
-    const at = new Map();
-    events.forEach((e, i) => { if (e.kind === 'fixup' && !at.has(e.at)) at.set(e.at, i); });
-    patches.set(events, at);
-  }
-  return patches.get(events);
+function fixButton(name, dir, keys, said) {
+  const b = button(name, () => toFixup(dir));
+  b.setAttribute('aria-keyshortcuts', keys);
+  b.title = `${name} (${said})`;
+  return b;
 }
 
-// The store after the first k events: the commands written so far with their address
-// fields as they stand, and those traced under the lock, which are not written.
-export function storeAt(events, k) {
-  const rows = [], fields = new Map(), patchedAt = fixups(events);
-  for (let i = 0; i < k; i++) {
-    const e = events[i];
-    if (e.kind === 'cmd') {
-      const c = e.cmd;
-      const row = { adr: c.adr, text: c.text, event: i, locked: e.lck > 0, jump: c.field !== null };
-      if (row.jump && !row.locked) {
-        row.field = c.field;
-        // A jump is forward, and so pending, when a later fix-up patches its field;
-        // until then its field holds the next link of its chain.
-        row.pending = patchedAt.has(row.field) && patchedAt.get(row.field) > i;
-        if (row.pending) row.link = c.opd;
-        else row.target = c.opd;
-        fields.set(row.field, row);
-      }
-      rows.push(row);
-    } else if (e.kind === 'fixup') {
-      const row = fields.get(e.at);
-      if (row) {
-        row.pending = false;
-        row.target = e.value;
-        row.text = e.fixed;
-        row.fixedAt = i;
-      }
-    }
+// Moves to the fix-up event after (dir 1) or before (-1) the one shown, if there is one.
+function toFixup(dir) {
+  const events = state.compiled?.events ?? [];
+  for (let i = state.replay - 1 + dir; i >= 0 && i < events.length; i += dir) {
+    if (events[i].kind === 'fixup') { set({ replay: i + 1 }); return; }
   }
-  return rows;
 }
 
 function render() {
   const c = state.compiled;
   if (!c || !c.ok) {
     rowsBox.replaceChildren(note(c ? 'Nothing to replay: the program does not compile.' : ''));
-    arrows.replaceChildren();
+    arrows.replaceChildren(arrows.firstChild);
     eventLine.textContent = lockLine.textContent = '';
     return;
   }
@@ -101,7 +84,7 @@ function render() {
   eventLine.textContent = e ? `${k}/${events.length}  ${e.text}` : `0/${events.length}  (before the first event)`;
   const lck = e ? e.lck : 0;
   lockLine.textContent = lck > 0 ? `Lock depth ${lck}: code is traced but discarded.` : 'Lock depth 0';
-  const rows = storeAt(events, k), endMark = state.constants?.store.endMark;
+  const rows = storeAt(c, k, state.constants);
   const frag = document.createDocumentFragment(), at = new Map();
   rows.forEach((r, n) => {
     // data-ev: the event whose command record the row shows (cmdinfo.js)
@@ -109,14 +92,15 @@ function render() {
       dataset: { ev: r.fixedAt ?? r.event } },
       span('adr', `${String(r.adr).padStart(4)}: `), span('txt', r.text));
     if (r.locked) div.append(span('tag', ' discarded'));
-    else if (r.pending) div.append(span('tag', r.link === endMark ? ' pending, end of chain' : ` pending, next link at ${r.link}`));
+    else if (r.pending) div.append(span('tag', ` ${pendingText(r, rows)}`));
     frag.append(div);
     if (!r.locked) at.set(r.adr, n);
     if (r.event === k - 1) div.dataset.now = '1';
   });
   rowsBox.replaceChildren(frag);
   rowsBox.querySelector('[data-now]')?.scrollIntoView({ block: 'nearest' });
-  drawArrows(rows, at, k, endMark);
+  const width = draw(arrows, 'replay-head', storeArrows(rows, at, k), rows.length);
+  rowsBox.style.marginLeft = `${width}px`;
   if (e && state.tab === 'replay') {
     // the token the event comes from, and the one the parser is looking at
     const marks = [];
@@ -133,33 +117,3 @@ function render() {
   if (i >= 0 && state.tab === 'replay' && state.selected !== i) set({ selected: i });
 }
 
-// The arrow heads, one per kind of arrow.
-function heads() {
-  return svg('defs', {}, ...['link', 'landed'].map((kind) => svg('marker',
-    { id: `head-${kind}`, viewBox: '0 0 6 6', refX: '6', refY: '3', markerWidth: '6', markerHeight: '6', orient: 'auto' },
-    svg('path', { d: 'M 0 0 L 6 3 L 0 6 z', class: `tip ${kind}` }))));
-}
-
-// Pending links point from a jump to the jump before it in its chain; a patched jump's
-// arrow lands on its target, or below the last row when the target is the next command.
-function drawArrows(rows, at, k, endMark) {
-  const paths = [];
-  const y = (n) => n * rowHeight + rowHeight / 2;
-  rows.forEach((r, n) => {
-    if (r.locked || !r.jump) return;
-    let to = null, cls = '';
-    if (r.pending) {
-      const prev = r.link === endMark ? null : rows.find((p) => p.field === r.link);
-      if (prev) { to = at.get(prev.adr); cls = 'link'; }
-    } else if (r.target !== undefined) {
-      to = at.has(r.target) ? at.get(r.target) : rows.length;
-      cls = r.fixedAt === k - 1 || (r.fixedAt === undefined && r.event === k - 1) ? 'landed now' : 'landed';
-    }
-    if (to === null || to === undefined) return;
-    const x = 6 + (n * 7) % 30;
-    paths.push(svg('path', { d: `M 44 ${y(n)} C ${x} ${y(n)}, ${x} ${y(to)}, 44 ${y(to)}`, class: cls, 'data-adr': r.adr,
-      'marker-end': `url(#head-${cls.split(' ')[0]})` }));
-  });
-  arrows.setAttribute('height', String((rows.length + 1) * rowHeight));
-  arrows.replaceChildren(arrows.firstChild, ...paths);
-}
