@@ -5,7 +5,7 @@
 // score (right of asked) stays in this browser.
 import { state, set, on, commandAt } from '../state.js';
 import { el, button, labelled } from './dom.js';
-import { storeAt } from './replay.js';
+import { storeAt } from './arrows.js';
 
 let page, scoreText;
 const views = {};   // machine, replay: {box, form, verdict, question}
@@ -157,7 +157,7 @@ function replayQuestion() {
   }
   while (q.end < events.length && events[q.end].kind === 'fixup' && events[q.end].value === e.value) q.end++;
   q.patched = events.slice(j, q.end).map((f) => f.at);
-  q.pending = storeAt(events, j).filter((r) => r.pending);
+  q.pending = storeAt(c, j, k).filter((r) => r.pending);
   q.prompt = 'A fix-up comes next: which pending jumps does it patch, and with what address?';
   const boxes = el('fieldset', { className: 'predict-jumps' }, el('legend', { text: 'Jumps patched' }),
     ...q.pending.map((r) => el('label', {}, el('input', { type: 'checkbox', name: 'jump', value: String(r.field) }),
