@@ -155,7 +155,7 @@ test('Run until a variable changes stops at the step that changes its cell, or s
   // i changes at each i := i + 1 (0 stays 0 at i := 0); n := n touches n but keeps it
   const runs = [];
   for (let v = 1; v <= 3; v++) {
-    await page.getByRole('button', { name: 'Run until i changes' }).click();
+    await page.getByRole('button', { name: 'Run i until changed' }).click();
     await waitText(page, '#machine-said', `to ${v} at step`);
     runs.push(Number(/step (\d+)/.exec(await said(page))[1]));
     assert.equal(await said(page), `i changed from ${v - 1} to ${v} at step ${runs.at(-1)}.`);
@@ -168,7 +168,7 @@ test('Run until a variable changes stops at the step that changes its cell, or s
     await page.keyboard.press('F10');
     await waitText(page, '#machine-info', `Step ${runs.at(-1)} of`);
   }
-  await page.getByRole('button', { name: 'Run until n changes' }).click();
+  await page.getByRole('button', { name: 'Run n until changed' }).click();
   await waitText(page, '#machine-said', 'never changed');
   assert.equal(await said(page), `n never changed after step ${runs.at(-1)}; the run is at its end.`);
   assert.match(await info(page), new RegExp(`^Step ${steps} of ${steps} .* ended$`));

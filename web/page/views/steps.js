@@ -117,7 +117,7 @@ export async function toCursor() {
 // A control in the Variables box that runs on until variable v's cell changes.
 export function changeButton(v) {
   return el('button', { type: 'button', className: 'until', text: 'until changed',
-    title: `Run on until ${v.name} changes`, attrs: { 'aria-label': `Run until ${v.name} changes` },
+    title: `Run on until ${v.name} changes`, attrs: { 'aria-label': `Run ${v.name} until changed` },
     on: { click: () => untilChanged(v) } });
 }
 
