@@ -107,13 +107,13 @@ export class Recording {
   nextChange(from, cell, touch) {
     const pc = this.pc, m = this.m;
     this.goTo(from);
-    const was = m.cells[cell];
+    const was = m.cell(cell);
     let at = from;
     for (let j = from + 1; j <= this.n; j++) {
       if (!touch[pc[j - 1]]) continue;
       m.step(j - at);
       at = j;
-      if (m.cells[cell] !== was) return j;
+      if (m.cell(cell) !== was) return j;
     }
     return -1;
   }
