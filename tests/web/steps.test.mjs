@@ -168,9 +168,25 @@ test('Run until a variable changes stops at the step that changes its cell, or s
     await page.keyboard.press('F10');
     await waitText(page, '#machine-info', `Step ${runs.at(-1)} of`);
   }
-  await page.getByRole('button', { name: 'Run n until changed' }).click();
+  // by keyboard, and the control keeps the focus when the box is drawn anew
+  await page.getByRole('button', { name: 'Run n until changed' }).focus();
+  await page.keyboard.press('Enter');
   await waitText(page, '#machine-said', 'never changed');
   assert.equal(await said(page), `n never changed after step ${runs.at(-1)}; the run is at its end.`);
   assert.match(await info(page), new RegExp(`^Step ${steps} of ${steps} .* ended$`));
+  assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Run n until changed');
+  // a breakpoint on the loop's one line stops at each turn: where it is come to, then
+  // at each jump back to its first command
+  await page.getByRole('button', { name: 'Reset' }).click();
+  await page.locator('.cm-line >> text=WHILE i < n').click();
+  await page.keyboard.press('Control+B');
+  const pcs = exec.map((l) => Number(/^Comp\.Dbg: +(\d+):/.exec(l)[1]));
+  const loop = pcs[4];
+  const turns = [4, ...pcs.flatMap((pc, k) => (k > 4 && pc === loop && pcs[k - 1] > pc ? [k] : []))];
+  assert.equal(turns.length, 4); // three turns and the test that ends the loop
+  for (const k of turns) {
+    await page.keyboard.press('F5');
+    await waitText(page, '#machine-said', `on line 4, step ${k}.`);
+  }
   assert.deepEqual(page.problems, []);
 });

@@ -90,13 +90,13 @@ export class Recording {
   }
 
   // The first state after `from` at a breakpoint: a command at an address of `at`
-  // (a mask by address), or the first command of a line of `marked` (a mask by line)
-  // come to from another line.
+  // (a mask by address), or a line of `marked` (a mask by line) come to from another
+  // line, or by a jump back within it (a loop written on one line, each time round).
   nextBreak(from, at, marked, lines) {
     const pc = this.pc;
     for (let j = from + 1; j <= this.n; j++) {
-      const a = pc[j], line = lines[a];
-      if (at[a] || (marked[line] && lines[pc[j - 1]] !== line)) return j;
+      const a = pc[j], line = lines[a], before = pc[j - 1];
+      if (at[a] || (marked[line] && (lines[before] !== line || a <= before))) return j;
     }
     return -1;
   }

@@ -116,7 +116,7 @@ export async function toCursor() {
 
 // A control in the Variables box that runs on until variable v's cell changes.
 export function changeButton(v) {
-  return el('button', { type: 'button', className: 'until', text: 'until changed',
+  return el('button', { type: 'button', className: 'until', text: 'until changed', dataset: { cell: v.cell },
     title: `Run on until ${v.name} changes`, attrs: { 'aria-label': `Run ${v.name} until changed` },
     on: { click: () => untilChanged(v) } });
 }
@@ -125,8 +125,11 @@ async function untilChanged(v) {
   if (!state.compiled?.ok) return;
   // only the commands whose operand is the cell can change it
   const adrs = state.compiled.commands.filter((c) => c.operand === 'cell' && c.opd === v.cell).map((c) => c.adr);
+  const focused = document.activeElement?.dataset?.cell === String(v.cell);
   const r = await search({ by: 'cell', cell: v.cell, adrs });
   if (!r) return;
+  // the box is drawn anew: the keyboard stays on this variable's control
+  if (focused) document.querySelector(`#machine-cells .until[data-cell="${v.cell}"]`)?.focus();
   const m = state.machine;
   say(r.found
     ? `${v.name} changed from ${r.before.cells[v.cell]} to ${m.cells[v.cell]} at step ${steps(m.step)}.`
