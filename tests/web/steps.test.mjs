@@ -54,9 +54,8 @@ test('Step line runs a source line\'s commands at once, Line back returns, and R
   for (let s = 1; s <= 12; s++) {
     await page.keyboard.press(s % 2 ? 'F11' : 'Alt+F10'); // the first press records the run, and steps
     await at(page, starts[s]);
-    assert.equal(await page.locator('.cm-line.cm-step').count(), 1);
-    const shown = await page.evaluate(() => [...document.querySelectorAll('.cm-line')].findIndex((l) => l.classList.contains('cm-step')) + 1);
-    assert.equal(shown, line(starts[s]), `line step ${s}`);
+    assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('.cm-line')].flatMap((l, i) => (l.classList.contains('cm-step') ? [i + 1] : []))),
+      [line(starts[s])], `line step ${s}`);
   }
   // one command in, Line back returns to where the line began, then to the line before
   await page.keyboard.press('F10');
@@ -91,8 +90,7 @@ test('Step line runs a source line\'s commands at once, Line back returns, and R
 test('breakpoints on a listing row and on a source line stop Run to end there, the page says which, and a new program keeps them', async () => {
   const { page, line } = await openGcd();
   await page.click('#tab-machine');
-  const runOn = page.getByRole('button', { name: 'Run to end' });
-  assert.equal(await runOn.getAttribute('aria-keyshortcuts'), 'F5');
+  assert.equal(await page.getByRole('button', { name: 'Run to end' }).getAttribute('aria-keyshortcuts'), 'F5');
   // a breakpoint at Sto 1 of y := y - x, by its marker
   await page.locator('#listing .row', { hasText: '88: Sto 1' }).locator('.bp').click();
   await page.getByRole('button', { name: 'Continue' }).waitFor();
