@@ -23,10 +23,13 @@ export function mount(p, info) {
   said = el('p', { className: 'note', id: 'machine-said', attrs: { 'aria-live': 'polite' } });
   info.after(said);
   const listing = document.getElementById('listing');
+  // before the listing's own click, which would choose the row: a marker only toggles
   listing.addEventListener('click', (e) => {
     const row = e.target.closest('.bp') && e.target.closest('[data-i]');
-    if (row) toggleRow(Number(row.dataset.i));
-  });
+    if (!row) return;
+    e.stopPropagation();
+    toggleRow(Number(row.dataset.i));
+  }, { capture: true });
   listing.addEventListener('keydown', (e) => {
     if ((e.key === 'b' || e.key === 'B') && !e.ctrlKey && !e.altKey && !e.metaKey && state.selected !== null) {
       e.preventDefault();
