@@ -8,7 +8,7 @@
 // cursor's line). They belong to this page, never to the link, and each stays while the
 // program still compiles it to the same line.
 import { StateEffect } from '@codemirror/state';
-import { gutter, GutterMarker, keymap } from '@codemirror/view';
+import { EditorView, gutter, GutterMarker, keymap } from '@codemirror/view';
 import { state, set, on } from '../state.js';
 import { el } from './dom.js';
 
@@ -23,6 +23,7 @@ export function mount(p, info) {
   said = el('p', { className: 'note', id: 'machine-said', attrs: { 'aria-live': 'polite' } });
   info.after(said);
   const listing = document.getElementById('listing');
+  listing.setAttribute('aria-keyshortcuts', 'B'); // a breakpoint on the chosen row
   // before the listing's own click, which would choose the row: a marker only toggles
   listing.addEventListener('click', (e) => {
     const row = e.target.closest('.bp') && e.target.closest('[data-i]');
@@ -51,6 +52,7 @@ export function mount(p, info) {
       },
     }),
     keymap.of([{ key: 'F9', run: toggleCursor }, { key: 'Mod-b', run: toggleCursor }]),
+    EditorView.contentAttributes.of({ 'aria-keyshortcuts': 'F9 Control+B' }),
   ]) });
   on((keys) => {
     if (keys.has('compiled')) compiled();
