@@ -7,7 +7,8 @@
 //   result, keystrokes in a source of 1 MB, and its main thread's tasks over
 //   50 ms in each;
 // - the page's views: a step back or forth at the end of a run of a million
-//   commands, and one event of the replay of a full store.
+//   commands, and one event of the replay of a full store;
+// - the machine view's searches of a recording of 10 million commands.
 //
 //   scripts/web bench      (builds the site, build/tov and bench_gen first)
 import { spawnSync } from 'node:child_process';
@@ -223,10 +224,37 @@ async function views() {
   await page.close();
 }
 
+// One search of a recording of 10,000,000 commands, key or click to the machine shown:
+// a line step and a line back over the whole run (a loop on one line), and a run until
+// a variable changes that every turn reads and none writes (the most machine runs).
+async function searches() {
+  const source = 'VAR i: INTEGER; n: INTEGER;\nBEGIN\n  n := 1000000000; i := 0;\n  WHILE i < n DO i := i + 1 END\nEND.\n';
+  const page = await open(`#src=${Buffer.from(source).toString('base64url')}`);
+  await waitText(page, '#listing', 'Hlt');
+  await page.fill('#limit', '10000000');
+  await page.click('#tab-machine');
+  const t0 = Date.now();
+  await page.keyboard.press('F11');
+  await waitText(page, '#machine-info', 'Step 4 of 10,000,000');
+  report('machine view: recording 10,000,000 commands, then a line step', `${Date.now() - t0} ms`);
+  const timed = async (what, act, want) => {
+    const t = Date.now();
+    await act();
+    await waitText(page, '#machine-info', want);
+    report(`machine view: ${what}`, `${Date.now() - t} ms`);
+  };
+  await timed('a line step (F11) over the loop\'s line, 10 M states', () => page.keyboard.press('F11'), 'Step 10,000,000 of');
+  await timed('a line back (Shift+F11) over the same', () => page.keyboard.press('Shift+F11'), 'Step 4 of');
+  await timed('run until n changes, read every turn, never written (10 M states)',
+    () => page.getByRole('button', { name: 'Run n until changed' }).click(), 'Step 10,000,000 of');
+  report('  what it says', await page.locator('#machine-said').textContent());
+  await page.close();
+}
+
 const stop = await start({ '/bench/': join(root, 'bench/web') });
 try {
   const only = process.env.BENCH_PARTS?.split(','); // e.g. BENCH_PARTS=coldLoad,bigSource
-  for (const part of [compileFull, nativeRuns, workerRuns, coldLoad, pageRun, tenMillion, bigSource, views]) {
+  for (const part of [compileFull, nativeRuns, workerRuns, coldLoad, pageRun, tenMillion, bigSource, views, searches]) {
     if (!only || only.includes(part.name)) await part();
   }
 } finally {

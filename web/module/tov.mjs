@@ -355,6 +355,11 @@ function makeMachine(wasm, source, limit) {
       const from = (at + lay.vars) >> 2;
       return m.HEAP32.slice(from, from + m.constants.store.cells);
     },
+    // One cell, without the copy of them all that `cells` makes.
+    cell(k) {
+      word(lay.pc);
+      return m.HEAP32[((at + lay.vars) >> 2) + k];
+    },
     get output() {
       return output;
     },

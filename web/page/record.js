@@ -68,10 +68,54 @@ export class Recording {
     };
   }
 
-  // The first state after `from` whose pc is in adrs, or the last state.
-  find(from, adrs) {
-    for (let j = from + 1; j <= this.n; j++) if (adrs.has(this.pc[j])) return j;
-    return this.n;
+  // The searches below read only the pcs kept per state, so that one over ten million
+  // states is a single pass over an array; they return the state found, or -1.
+
+  // The first state after `from` whose command comes from another source line than that
+  // of state `from` (lines: source line by address, 0 for none).
+  nextLine(from, lines) {
+    const pc = this.pc, here = lines[pc[from]];
+    for (let j = from + 1; j <= this.n; j++) if (lines[pc[j]] !== here) return j;
+    return -1;
+  }
+
+  // The last state before `from` at which the run came to a source line: the start of
+  // the line that state `from` is on, or, from there, of the one before it.
+  prevLine(from, lines) {
+    const pc = this.pc;
+    for (let j = Math.min(from, this.n) - 1; j >= 0; j--) {
+      if (j === 0 || lines[pc[j - 1]] !== lines[pc[j]]) return j;
+    }
+    return -1;
+  }
+
+  // The first state after `from` at a breakpoint: a command at an address of `at`
+  // (a mask by address), or a line of `marked` (a mask by line) come to from another
+  // line, or by a jump back within it (a loop written on one line, each time round).
+  nextBreak(from, at, marked, lines) {
+    const pc = this.pc;
+    for (let j = from + 1; j <= this.n; j++) {
+      const a = pc[j], line = lines[a], before = pc[j - 1];
+      if (at[a] || (marked[line] && (lines[before] !== line || a <= before))) return j;
+    }
+    return -1;
+  }
+
+  // The first state after `from` at which cell `cell` holds another value than at
+  // `from`. Only the commands at the addresses of `touch` (those whose operand is that
+  // cell) can change it, so the machine runs from one of them to the next.
+  nextChange(from, cell, touch) {
+    const pc = this.pc, m = this.m;
+    this.goTo(from);
+    const was = m.cell(cell);
+    let at = from;
+    for (let j = from + 1; j <= this.n; j++) {
+      if (!touch[pc[j - 1]]) continue;
+      m.step(j - at);
+      at = j;
+      if (m.cell(cell) !== was) return j;
+    }
+    return -1;
   }
 
   // The number of execution trace lines: one per command started (a run that ends or

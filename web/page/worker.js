@@ -59,13 +59,35 @@ const handlers = {
     return rec ? rec.state(0) : null;
   },
   goto({ step }) { return rec ? rec.state(step) : null; },
-  // The first step after `from` at which the pc is one of `adrs`, or the last step.
-  until({ from, adrs }) { return rec ? rec.state(rec.find(from, new Set(adrs))) : null; },
+  // One search of the recording from state `from`, as {machine, found}: the state found,
+  // or (found false) the last state, or with `stay` the state `from` again. `by` is
+  // 'line' (the next source line; `back`: the one before), 'break' (the next breakpoint:
+  // the addresses `adrs`, the lines `breakLines`), 'adrs' (the next command at one of
+  // `adrs`) or 'cell' (the next change of cell `cell`, which only the commands at `adrs`
+  // touch). `lines` gives the source line of each address of the store (0: none).
+  search({ from, by, back = false, stay = false, adrs = [], lines = [], breakLines = [], cell = 0 }) {
+    if (!rec) return null;
+    const at = mask(adrs, lines.length);
+    let j;
+    if (by === 'line') j = back ? rec.prevLine(from, lines) : rec.nextLine(from, lines);
+    else if (by === 'break') j = rec.nextBreak(from, at, mask(breakLines, lines.reduce((a, b) => Math.max(a, b), 0) + 1), lines);
+    else if (by === 'adrs') j = rec.nextBreak(from, at, new Uint8Array(0), lines);
+    else j = rec.nextChange(from, cell, at);
+    const found = j >= 0;
+    return { machine: rec.state(found ? j : stay ? from : back ? 0 : rec.n), found };
+  },
   // The states' pcs and how the run ended, for the traces' filters.
   history() { return rec ? rec.history() : null; },
   // The execution trace lines of the states `steps`, as the machine writes them.
   traceLines({ steps }) { return rec ? rec.lines(steps) : null; },
 };
+
+// A mask of the numbers `list` below `size`.
+function mask(list, size) {
+  const m = new Uint8Array(size);
+  for (const k of list) if (k >= 0 && k < size) m[k] = 1;
+  return m;
+}
 
 // The last line of a stream's bytes (the error line at the end of a failed run).
 function lastLine(bytes) {

@@ -1,5 +1,6 @@
-// The machine, stepped: Step, Step back, Run to cursor, Run to end and Reset move through
-// a recording of the run that the worker makes once (keys F10, Shift+F10 and F5). Shown:
+// The machine, stepped: Step, Step back, Step line, Line back, Run to cursor, Run to end
+// (Continue, with breakpoints) and Reset move through a recording of the run that the
+// worker makes once (keys F10, Shift+F10, F11, Shift+F11 and F5; steps.js searches it). Shown:
 // the step, pc and condition, the stack, the cells by variable name, the output so far
 // and a run-time error at the source line of the command that failed.
 import { state, set, on } from '../state.js';
@@ -7,6 +8,7 @@ import { decorate } from '../editor.js';
 import { lineOf } from './output.js';
 import { el, button, span, note } from './dom.js';
 import { ask } from './predict.js';
+import * as steps from './steps.js';
 
 let page, info, stackBox, cellsBox, outBox, faultBox;
 
@@ -16,8 +18,10 @@ export function mount(p) {
   const bar = el('div', { className: 'toolbar' },
     key(button('Step', step), 'F10', 'Step: run one command (F10)'),
     key(button('Step back', () => go((m) => m.step - 1)), 'Shift+F10', 'Step back one command (Shift+F10)'),
-    key(button('Run to cursor', toCursor), null, 'Run to the next command of the cursor line'),
-    key(button('Run to end', () => go(() => Infinity)), 'F5', 'Run to the end or the step limit (F5)'),
+    key(button('Step line', () => steps.lineStep(false)), 'F11 Alt+F10', 'Step line: run the commands of this source line, on to the next line (F11 or Alt+F10)'),
+    key(button('Line back', () => steps.lineStep(true)), 'Shift+F11 Alt+Shift+F10', 'Back to where the run came to this source line, or the one before (Shift+F11 or Alt+Shift+F10)'),
+    key(button('Run to cursor', steps.toCursor), null, 'Run to the next command of the cursor line'),
+    key(steps.runOnButton(button('Run to end', steps.runOn)), 'F5', null),
     key(button('Reset', () => go(() => 0)), null, 'Back to the start of the run'),
   );
   info = el('p', { className: 'note', id: 'machine-info', attrs: { role: 'status' } });
@@ -27,9 +31,11 @@ export function mount(p) {
   cellsBox = box(grid, 'Variables', 'machine-cells');
   outBox = box(grid, 'Output so far', 'machine-output');
   root.append(bar, info, faultBox, grid);
+  steps.mount(page, info);
   document.addEventListener('keydown', (e) => {
-    if (e.key === 'F10') { e.preventDefault(); if (e.shiftKey) go((m) => m.step - 1); else step(); }
-    else if (e.key === 'F5' && !e.ctrlKey) { e.preventDefault(); go(() => Infinity); }
+    if (e.key === 'F11' || (e.key === 'F10' && e.altKey)) { e.preventDefault(); steps.lineStep(e.shiftKey); }
+    else if (e.key === 'F10') { e.preventDefault(); if (e.shiftKey) go((m) => m.step - 1); else step(); }
+    else if (e.key === 'F5' && !e.ctrlKey) { e.preventDefault(); steps.runOn(); }
   });
   on((keys) => {
     if (keys.has('machine') || keys.has('compiled')) render();
@@ -38,7 +44,7 @@ export function mount(p) {
 }
 
 function key(b, keys, hint) {
-  b.title = hint;
+  if (hint) b.title = hint;
   if (keys) b.setAttribute('aria-keyshortcuts', keys);
   return b;
 }
@@ -66,15 +72,6 @@ async function go(target) {
   if (step !== m.step) set({ machine: await page.call('goto', { step }) });
 }
 
-async function toCursor() {
-  if (!state.compiled?.ok) return;
-  if (!(await page.record())) return;
-  const line = state.cursorLine;
-  const adrs = state.compiled.commands.filter((c) => c.line === line).map((c) => c.adr);
-  if (!adrs.length) { page.status(`No command comes from line ${line}.`); return; }
-  set({ machine: await page.call('until', { from: state.machine.step, adrs }) });
-}
-
 function render() {
   const m = state.machine;
   if (!m) {
@@ -97,7 +94,8 @@ function render() {
     if (v.const) continue;
     const value = m.cells[v.cell];
     rows.push(el('div', { className: 'cell' }, span('cname', v.name), span('cnum', `cell ${v.cell}`),
-      span('cval', v.type === 'BOOLEAN' ? `${value} (${value ? 'TRUE' : 'FALSE'})` : String(value))));
+      span('cval', v.type === 'BOOLEAN' ? `${value} (${value ? 'TRUE' : 'FALSE'})` : String(value)),
+      steps.changeButton(v)));
   }
   cellsBox.replaceChildren(...(rows.length ? rows : [note('no variables')]));
   const out = el('pre', { className: 'text', text: m.output });
