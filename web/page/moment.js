@@ -19,11 +19,10 @@ export function current(page) {
 // in the listing), the mode, the view, the replay at its event and the machine recorded
 // and at its step.
 export async function show(page, m) {
-  if (m.sel) {
-    const n = page.editor.state.doc.length;
-    page.editor.dispatch({ selection: { anchor: Math.min(m.sel[0], n), head: Math.min(m.sel[1], n) },
-      scrollIntoView: true });
-  }
+  // no selection in the link: the cursor at the start, as on a page opened afresh
+  const [anchor, head] = m.sel ?? [0, 0], n = page.editor.state.doc.length;
+  page.editor.dispatch({ selection: { anchor: Math.min(anchor, n), head: Math.min(head, n) },
+    scrollIntoView: true });
   set({ predict: m.predict === true });
   if (m.tab && document.getElementById(`tab-${m.tab}`)) page.showTab(m.tab);
   if (!state.compiled?.ok) return;
