@@ -3,7 +3,7 @@
 // page.test.mjs.)
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { example, keys, open, openAt, press, row, setup, tab, text, texts, waitListing, waitText, withModule } from './harness.mjs';
+import { example, keys, open, press, setSource, row, setup, tab, text, texts, waitListing, waitText, withModule } from './harness.mjs';
 
 setup();
 const wide = { viewport: { width: 1280, height: 800 } };
@@ -16,7 +16,18 @@ const drawn = (page, view) => page.locator(`${view} svg.arrows path.arrow`).eval
     lo: Math.min(y1, y2), hi: Math.max(y1, y2), x };
 }));
 
-test('every example\'s listing has one arrow per jump of its compile records, nested ones inside', async () => {
+// Chains: an IF with ELSIFs threads its branch-ending jumps; in `a | (b | c)` the right
+// operand's chain is joined onto the left's without a trace line.
+const chains = `VAR a: INTEGER; b: INTEGER; ok: BOOLEAN;
+BEGIN
+  a := 1; b := 2;
+  ok := (a < b) | (b < 0) & (a # 0);
+  IF a = 1 THEN WRITE 1 ELSIF a = 2 THEN WRITE 2 ELSIF a = 3 THEN WRITE 3 ELSE WRITE 4 END;
+  IF (a < b) | ((b < 0) | (a # 0)) THEN WRITE 5 END
+END.
+`;
+
+test('every example\'s listing has one arrow per jump of its compile records, nested ones inside; the replay moves between fix-ups and the listing shows its store, with chains, lone jumps and joins as they stand', async () => {
   const mod = await withModule(), page = await open('', wide);
   await waitText(page, '#listing', 'Hlt');
   const names = (await page.locator('#examples option').evaluateAll((os) => os.map((o) => o.value))).filter(Boolean);
@@ -35,23 +46,11 @@ test('every example\'s listing has one arrow per jump of its compile records, ne
       && (a.lo < b.lo || b.hi < a.hi) && b.x <= a.x));
     assert.deepEqual(outside, [], name);
   }
-});
-
-// Chains: an IF with ELSIFs threads its branch-ending jumps; in `a | (b | c)` the right
-// operand's chain is joined onto the left's without a trace line.
-const chains = `VAR a: INTEGER; b: INTEGER; ok: BOOLEAN;
-BEGIN
-  a := 1; b := 2;
-  ok := (a < b) | (b < 0) & (a # 0);
-  IF a = 1 THEN WRITE 1 ELSIF a = 2 THEN WRITE 2 ELSIF a = 3 THEN WRITE 3 ELSE WRITE 4 END;
-  IF (a < b) | ((b < 0) | (a # 0)) THEN WRITE 5 END
-END.
-`;
-
-test('the replay moves between fix-ups; the listing shows its store, with chains, lone jumps and joins as they stand', async () => {
-  const { events } = await compile(await withModule(), chains);
+  // the chains: the replay by fix-ups, the listing as its store
+  const { events } = await compile(mod, chains);
+  await setSource(page, chains);
+  await waitListing(page, chains);
   const fixes = events.map((e, i) => [e, i + 1]).filter(([e]) => e.kind === 'fixup');
-  const page = await openAt(chains);
   await tab(page, 'replay');
   const at = async () => parseInt(await text(page, '#replay-event'));
   assert.equal(await keys(page, 'Next fix-up'), '] Shift+ArrowRight');

@@ -43,19 +43,19 @@ async function point(page, selector, adr) {
   return tip(page);
 }
 
-test('the module gives every command\'s effect, and events their rules and records', async () => {
-  const page = await withModule();
-  const { constants: k, compiled } = await page.evaluate((s) => ({ constants: tov.constants, compiled: tov.compile(s) }), source);
+test('the module gives every command\'s effect, and events their rules and records; pointing at a listing row, or choosing a command in the listing, the store or the machine, tells what it does', async () => {
+  const [k, compiled] = await (await withModule()).evaluate((s) => [tov.constants, tov.compile(s)], source);
+  const { commands } = compiled;
   assert.equal(k.functionEffects.length, k.functions.length);
   assert.equal(k.operationEffects.length, k.operations.length);
   for (const e of [...k.functionEffects, ...k.operationEffects]) assert.ok(e.stack && e.cond && e.pc);
   // the program's commands cover every function and all operations but three
-  const kinds = new Set(compiled.commands.map((c) => c.name));
+  const kinds = new Set(commands.map((c) => c.name));
   assert.deepEqual(k.functions.filter((f) => f !== 'Opr' && !kinds.has(f)), []);
   assert.deepEqual(k.operations.filter((o) => !kinds.has(o)), ['Not', 'Or', 'And']);
   // every event lies within the program's rules; an emitted command and a patched jump
   // carry their bytes, the last of them those in the store
-  const store = new Map(compiled.commands.map((c) => [c.adr, c.bytes]));
+  const store = new Map(commands.map((c) => [c.adr, c.bytes]));
   const last = new Map();
   for (const e of compiled.events) {
     assert.equal(e.rules[0], 'program', e.text);
@@ -66,16 +66,12 @@ test('the module gives every command\'s effect, and events their rules and recor
   assert.deepEqual(last, store);
   // a jump not resolved yet holds the end mark, unsigned as every operand word
   assert.equal(compiled.events.find((e) => e.cmd?.text.endsWith('<fixme>')).cmd.opd, k.store.endMark);
-});
 
-test('pointing at a listing row, or choosing a command in the listing, the store or the machine, tells what it does', async () => {
-  const mod = await withModule();
-  const [k, commands] = await mod.evaluate((s) => [tov.constants, tov.compile(s).commands], source);
   const page = await openAt(source);
   // the first command of each kind
-  const kinds = new Map();
-  commands.forEach((c, i) => kinds.has(c.name) || kinds.set(c.name, i));
-  for (const i of kinds.values()) {
+  const first = new Map();
+  commands.forEach((c, i) => first.has(c.name) || first.set(c.name, i));
+  for (const i of first.values()) {
     const c = commands[i];
     assert.deepEqual(await point(page, `#cmd-${i}`, c.adr), expected(k, c), c.text);
   }
