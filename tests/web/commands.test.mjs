@@ -1,15 +1,12 @@
 // What a command does, as the page tells it: the tooltip of every kind of command with
 // the texts of the program's command table (the unit tests hold the guide's tables equal
-// to it), by pointer and by keyboard in the listing, the store, the replay and the
-// machine; and the parser's rules at a replayed event.
+// to it), by pointer and by keyboard in the listing, the store and the machine (the
+// replay's in page.test.mjs); and the module's records behind it.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
-import { join } from 'node:path';
-import { open, root, setSource, setup, waitListing, waitText, withModule } from './harness.mjs';
+import { openAt, press, setup, tab, text, waitStep, waitText, withModule } from './harness.mjs';
 
 setup();
-const wide = { viewport: { width: 1280, height: 720 } };
 
 // Every kind of command the compiler emits: all functions, and all operations but the
 // bitwise ones, which no source program reaches.
@@ -46,19 +43,19 @@ async function point(page, selector, adr) {
   return tip(page);
 }
 
-test('the module gives every command\'s effect, and events their rules and records', async () => {
-  const page = await withModule();
-  const { constants: k, compiled } = await page.evaluate((s) => ({ constants: tov.constants, compiled: tov.compile(s) }), source);
+test('the module gives every command\'s effect, and events their rules and records; pointing at a listing row, or choosing a command in the listing, the store or the machine, tells what it does', async () => {
+  const [k, compiled] = await (await withModule()).evaluate((s) => [tov.constants, tov.compile(s)], source);
+  const { commands } = compiled;
   assert.equal(k.functionEffects.length, k.functions.length);
   assert.equal(k.operationEffects.length, k.operations.length);
   for (const e of [...k.functionEffects, ...k.operationEffects]) assert.ok(e.stack && e.cond && e.pc);
   // the program's commands cover every function and all operations but three
-  const kinds = new Set(compiled.commands.map((c) => c.name));
+  const kinds = new Set(commands.map((c) => c.name));
   assert.deepEqual(k.functions.filter((f) => f !== 'Opr' && !kinds.has(f)), []);
   assert.deepEqual(k.operations.filter((o) => !kinds.has(o)), ['Not', 'Or', 'And']);
   // every event lies within the program's rules; an emitted command and a patched jump
   // carry their bytes, the last of them those in the store
-  const store = new Map(compiled.commands.map((c) => [c.adr, c.bytes]));
+  const store = new Map(commands.map((c) => [c.adr, c.bytes]));
   const last = new Map();
   for (const e of compiled.events) {
     assert.equal(e.rules[0], 'program', e.text);
@@ -69,85 +66,44 @@ test('the module gives every command\'s effect, and events their rules and recor
   assert.deepEqual(last, store);
   // a jump not resolved yet holds the end mark, unsigned as every operand word
   assert.equal(compiled.events.find((e) => e.cmd?.text.endsWith('<fixme>')).cmd.opd, k.store.endMark);
-});
 
-test('pointing at a listing row, or choosing a command in the listing, the store or the machine, tells what it does', async () => {
-  const mod = await withModule();
-  const [k, commands] = await mod.evaluate((s) => [tov.constants, tov.compile(s).commands], source);
-  const page = await open('', wide);
-  await waitText(page, '#listing', 'Hlt');
-  await setSource(page, source);
-  await waitListing(page, source);
+  const page = await openAt(source);
   // the first command of each kind
-  const kinds = new Map();
-  commands.forEach((c, i) => kinds.has(c.name) || kinds.set(c.name, i));
-  for (const i of kinds.values()) {
+  const first = new Map();
+  commands.forEach((c, i) => first.has(c.name) || first.set(c.name, i));
+  for (const i of first.values()) {
     const c = commands[i];
     assert.deepEqual(await point(page, `#cmd-${i}`, c.adr), expected(k, c), c.text);
   }
-  // the listing by keyboard: the chosen row is described by the tooltip
+  // the listing by keyboard: the chosen row is described by the tooltip (the pointer
+  // away, or a row scrolled under it would take the tooltip)
+  await page.mouse.move(0, 0);
   await page.focus('#listing');
-  await page.keyboard.press('Home');
-  await page.keyboard.press('ArrowDown');
+  await press(page, 'Home', 'ArrowDown');
   assert.deepEqual(await tip(page), expected(k, commands[1]));
   assert.equal(await page.locator('#cmd-1').getAttribute('aria-describedby'), 'cmd-tip');
-  await page.keyboard.press('Escape');
+  await press(page, 'Escape');
   assert.equal(await page.locator('#cmd-tip').isHidden(), true);
   // the store: its chosen bytes are the tooltip's
-  await page.click('#tab-store');
+  await tab(page, 'store');
   await page.focus('#store');
-  await page.keyboard.press('End');
+  await press(page, 'End');
   const hlt = commands.at(-1);
   assert.deepEqual(await tip(page), expected(k, hlt));
   assert.equal(await page.locator('#store').getAttribute('aria-describedby'), 'cmd-tip');
-  await page.keyboard.press('ArrowLeft');
+  await press(page, 'ArrowLeft');
   const bytes = (await page.locator('.byte.chosen').allTextContents()).join(' ');
   assert.ok((await tip(page))[0].endsWith(`bytes: ${bytes}`));
   // the machine's next command, two steps on
-  await page.click('#tab-machine');
-  await page.keyboard.press('F10');
-  await waitText(page, '#machine-info', 'Step 1 of');
-  await page.keyboard.press('F10');
-  await waitText(page, '#machine-info', 'Step 2 of');
-  assert.equal(await page.locator('#machine-cmd').textContent(), `Next command: ${commands[2].adr}: ${commands[2].text}`);
+  await tab(page, 'machine');
+  await press(page, 'F10');
+  await waitStep(page, 1);
+  await press(page, 'F10');
+  await waitStep(page, 2);
+  assert.equal(await text(page, '#machine-cmd'), `Next command: ${commands[2].adr}: ${commands[2].text}`);
   await page.focus('#machine-cmd');
   assert.deepEqual(await tip(page), expected(k, commands[2]));
-  await page.keyboard.press('F10');
+  await press(page, 'F10');
   await waitText(page, '#machine-cmd', `Next command: ${commands[3].adr}: `);
   assert.deepEqual(await tip(page), expected(k, commands[3]));
-  assert.deepEqual(page.problems, []);
-});
-
-test('the replay shows gcd\'s rules at each event, and its rows\' bytes as they stand', async () => {
-  const mod = await withModule();
-  const gcd = readFileSync(join(root, 'examples/gcd.tov'), 'latin1');
-  const [k, events] = await mod.evaluate((s) => [tov.constants, tov.compile(s).events], gcd);
-  const page = await open('', wide);
-  await waitText(page, '#listing', '252: Hlt');
-  await page.click('#tab-replay');
-  await page.focus('#replay-slider');
-  await page.keyboard.press('Home');
-  assert.equal(await page.locator('#replay-rules').textContent(), '');
-  const to = async (k) => {
-    for (let n = Number(await page.locator('#replay-slider').inputValue()); n < k; n++) await page.keyboard.press('ArrowRight');
-  };
-  // the IF's comparison inside the WHILE: the parser is in its condition
-  await to(events.findIndex((e) => e.text.endsWith('47: Gtr')) + 1);
-  const rules = ['program', 'StatementSequence', 'Statement', 'WhileStatement', 'StatementSequence', 'Statement',
-    'IfStatement', 'Expression'];
-  assert.equal(await page.locator('#replay-rules [aria-hidden]').textContent(), `Parsing: ${rules.join(' → ')}`);
-  assert.equal(await page.locator('#replay-rules .sr-only').textContent(),
-    `The parser is in ${rules.reverse().join(', in ')}.`);
-  // the WHILE's exit: pending, then patched
-  const row = page.locator('#replay-store .row', { hasText: '  32: ' });
-  await row.hover();
-  assert.deepEqual((await tip(page)).slice(0, 1), ['32: Jpf <fixme>, 5 bytes: 06 FF FF FF FF']);
-  await page.focus('#replay-slider');
-  await to(events.findIndex((e) => e.text.endsWith('Fixup 33 with 98')) + 1);
-  assert.equal(await page.locator('#replay-rules [aria-hidden]').textContent(), 'Parsing: program → StatementSequence → Statement → WhileStatement');
-  await row.hover();
-  const jpf = k.functionEffects[k.functions.indexOf('Jpf')];
-  assert.deepEqual(await tip(page), ['32: Jpf 98, 5 bytes: 06 62 00 00 00', `stack: ${jpf.stack}`,
-    `cond: ${jpf.cond}`, `pc: ${jpf.pc}`]);
-  assert.deepEqual(page.problems, []);
 });

@@ -6,6 +6,7 @@
 // TOV_NATIVE, TOV_PROPERTY (the random program generator) and TOV_E2E (the
 // end-to-end driver, which exports its cases).
 import { after, afterEach, before } from 'node:test';
+import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -40,8 +41,14 @@ export async function start(mounts = {}) {
 export function setup(mounts = {}) {
   let stop;
   before(async () => { stop = await start(mounts); });
-  // each test's pages end with it, so that the next starts on an idle browser
-  afterEach(() => Promise.all(ctx.browser.contexts().flatMap((c) => c.pages()).map((p) => p.close())));
+  // each test's pages end with it, so that the next starts on an idle browser; none may
+  // have logged an error, thrown or failed a request
+  afterEach(async () => {
+    const pages = ctx.browser.contexts().flatMap((c) => c.pages());
+    const problems = pages.flatMap((p) => p.problems ?? []);
+    await Promise.all(pages.map((p) => p.close()));
+    assert.deepEqual(problems, []);
+  });
   after(() => stop?.());
 }
 
@@ -140,4 +147,46 @@ export async function waitListing(page, source) {
     const all = document.querySelectorAll('#listing .row');
     return all.length === n && all[n - 1].textContent.startsWith(last);
   }, [rows.length, rows.at(-1)]);
+}
+
+// Acting on the page and reading it.
+export const wide = { viewport: { width: 1280, height: 720 } };
+export const example = (name) => readFileSync(join(root, 'examples', `${name}.tov`), 'latin1');
+export const gcd = example('gcd');
+// The console's execution trace of source: one line per state, from state 0.
+export const execTrace = (source) => lines(consoleRun(['-x'], source).stderr).filter((l) => l.startsWith('Comp.Dbg: ')).slice(1);
+export const text = (page, selector) => page.locator(selector).textContent();
+export const texts = (page, selector) => page.locator(selector).allTextContents();
+export const tab = (page, name) => page.click(`#tab-${name}`);
+export async function press(page, ...keys) { for (const k of keys) await page.keyboard.press(k); }
+export const keys = (page, name) => page.getByRole('button', { name }).getAttribute('aria-keyshortcuts');
+export const waitStep = (page, k) => waitText(page, '#machine-info', `Step ${k.toLocaleString('en')} of`);
+// The row of a view (#listing, #replay-store) at an address.
+export const row = (page, view, adr) => page.locator(`${view} .row`)
+  .filter({ has: page.locator('.adr', { hasText: new RegExp(`^\\s*${adr}:\\s*$`) }) });
+
+// A wide page at gcd, the page's first program, or at source typed in.
+export async function openAt(source = null, path = '') {
+  const page = await open(path, wide);
+  if (source === null) await waitText(page, '#listing', '252: Hlt');
+  else { await setSource(page, source); await waitListing(page, source); }
+  return page;
+}
+
+// Moves the replay's slider by keys to event k (from Home when k is 0 or behind).
+export async function replayTo(page, k) {
+  await page.focus('#replay-slider');
+  let n = Number(await page.locator('#replay-slider').inputValue());
+  if (k <= 0 || k < n) { await page.keyboard.press('Home'); n = 0; }
+  for (; n < k; n++) await page.keyboard.press('ArrowRight');
+}
+
+// The serious and critical accessibility faults that axe finds in the parts (all the page).
+export async function audit(page, include = null) {
+  if (!await page.evaluate(() => typeof axe !== 'undefined')) {
+    await page.evaluate(readFileSync(join(root, 'web/node_modules/axe-core/axe.min.js'), 'utf8'));
+  }
+  return page.evaluate(async (include) => (await axe.run(include ?? document, { resultTypes: ['violations'] })).violations
+    .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+    .map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`), include);
 }

@@ -6,10 +6,10 @@
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { consoleRun, consoleBatch, digest, e2e, property, root, setup, site, withModule } from './harness.mjs';
+import { consoleRun, consoleBatch, digest, e2e, example, gcd, property, root, setup, site, withModule } from './harness.mjs';
 
 const data = mkdtempSync(join(tmpdir(), 'tov-data-'));
 after(() => rmSync(data, { recursive: true, force: true }));
@@ -31,9 +31,8 @@ function publish() {
   return `/data/inputs?${size}`;
 }
 
-const read = (...path) => readFileSync(join(root, ...path), 'latin1');
 const examples = readdirSync(join(root, 'examples')).filter((f) => f.endsWith('.tov'))
-  .map((f) => ({ name: f, src: read('examples', f) }));
+  .map((f) => ({ name: f, src: example(f.slice(0, -4)) }));
 
 // The cases of the end-to-end groups and the huge hostile sources, as the
 // driver reads them: {name, args, stdin, file, src}.
@@ -41,12 +40,8 @@ const groups = [...readdirSync(join(root, 'tests/e2e')).filter((f) => f.endsWith
   'tests/hostile/sources.cases'];
 // The export (some 200 MB of JSON) is kept beside the site until the driver or a group changes.
 const exported = join(site, '..', 'cases.jsonl');
-const fresh = (() => {
-  try {
-    const t = statSync(exported).mtimeMs;
-    return [e2e, ...groups.map((g) => join(root, g))].every((f) => statSync(f).mtimeMs < t);
-  } catch { return false; }
-})();
+const made = existsSync(exported) && statSync(exported).mtimeMs;
+const fresh = made && [e2e, ...groups.map((g) => join(root, g))].every((f) => statSync(f).mtimeMs < made);
 if (!fresh) {
   const r = spawnSync(e2e, ['-', 'export', ...groups.map((g) => join(root, g))], { maxBuffer: 1 << 29 });
   assert.equal(r.status, 0, r.stderr.toString());
@@ -159,7 +154,6 @@ test('300 random programs run as the console program, from a file or standard in
 
 test('1,000 random and hostile sources compiled in a row: each as the console, none breaks the next', async () => {
   const sources = [...hostileSources(700, 7), ...propertyPrograms(300, 15)];
-  const canary = read('examples/gcd.tov');
   const page = await withModule();
   const consoles = consoleBatch(sources.map((src) => ({ args: [], stdin: src }))).then((all) => all.map((c) =>
     ({ status: c.status, stdout: c.stdout.toString('latin1'), stderr: c.stderr.toString('latin1') })));
@@ -173,7 +167,7 @@ test('1,000 random and hostile sources compiled in a row: each as the console, n
       out.push({ ok: r.ok, listing: r.listing, trace: r.trace, error: r.error, next: tov.compile(canary).listing === want });
     }
     return out;
-  }, { paths, canary, inputs: publish() });
+  }, { paths, canary: gcd, inputs: publish() });
   const cons = await consoles;
   sources.forEach((src, i) => {
     const con = cons[i];
