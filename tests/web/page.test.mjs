@@ -167,7 +167,6 @@ test('source beside code: a command marks its token, a source line its commands,
   await page.locator('#listing .row', { hasText: '   5: Sto 0 (x)' }).hover();
   assert.equal(await text(page, '.cm-marked'), 'x');
   assert.equal(await page.locator('.cm-marked').evaluate((el) => el.closest('.cm-line').textContent), '  x := a; y := b;');
-  await shot(page, 'tour-code');
   await page.locator('.cm-line >> text=WRITE x + y').click({ position: { x: 60, y: 5 } });
   assert.deepEqual(await page.locator('#listing .row.linked').evaluateAll((rows) => rows.map((r) => r.querySelector('.adr').textContent
     + r.querySelector('.txt').textContent + r.querySelector('.name').textContent)), [' 238: Lod 0 (x)', ' 243: Lod 1 (y)', ' 248: Add', ' 250: Wrt']);
@@ -181,7 +180,6 @@ test('source beside code: a command marks its token, a source line its commands,
   // the chosen command's bytes in the store, and the store by keyboard
   await tab(page, 'store');
   assert.deepEqual(await texts(page, '.byte.chosen'), ['03', '00', '00', '00', '00']);
-  await shot(page, 'tour-store');
   await page.focus('#store');
   await press(page, 'End');
   assert.deepEqual(await texts(page, '.byte.chosen'), ['00']); // the Hlt
@@ -246,7 +244,6 @@ test('the replay of gcd: each fix-up lands a pending jump in the console\'s orde
     const fix = /Gen\.Dbg: (Fixup (\d+) with (\d+))$/.exec(event);
     if (!fix) continue;
     seen.push(`Gen.Dbg: ${fix[1]}`);
-    if (seen.length === 2) await shot(page, 'tour-replay');
     // the jump whose field is patched was pending one event before, and now lands
     const jump = row(page, '#replay-store', fix[2] - 1);
     assert.match(await jump.textContent(), new RegExp(`J(mp|pf|pt) ${fix[3]}$`));

@@ -3,7 +3,7 @@
 // changes, on to the cursor's line; each stop checked against the trace's state there.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execTrace, gcd, keys, openAt, press, setSource, setup, shot, tab, text, waitStep, waitText } from './harness.mjs';
+import { execTrace, gcd, keys, openAt, press, setSource, setup, tab, text, waitStep, waitText } from './harness.mjs';
 
 setup();
 const gcdExec = execTrace(gcd);
@@ -88,7 +88,6 @@ test('stepping shows each state of the console\'s trace, by command and by line,
   await at(page, k);
   assert.deepEqual((await machine(page)).cells, { x: '21', y: '21' });
   assert.equal(await text(page, '.cm-line.cm-step'), '  WRITE x;');
-  await shot(page, 'tour-machine');
   // the WHILE line is reached no more once the REPEAT runs: the machine stays
   await runToCursor(page, 'WHILE x # y DO');
   await waitText(page, '#machine-said', `Line 7 is not reached again after step ${k}.`);

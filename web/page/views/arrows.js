@@ -117,10 +117,11 @@ export function heads(prefix) {
 }
 
 // Draws arrows into the svg element, which holds the heads (heads(prefix)) as its first
-// child, beside `count` rows (a row number of count is the end, past the last row). Each
+// child, beside `count` rows (a row number of count is past the last row, marked with
+// endLabel unless the view shows a row there itself). Each
 // arrow: {from, to, when, pending, adr, dest, now}; adr and dest are what the path's data
 // attributes tell: the jump's address and where the arrow points. Returns the gutter's width.
-export function draw(box, prefix, arrows, count) {
+export function draw(box, prefix, arrows, count, endLabel = 'end') {
   const lanes = assignLanes(arrows), width = gutterWidth(lanes);
   const y = (n) => n * rowHeight + rowHeight / 2;
   const paths = arrows.map((a) => {
@@ -130,8 +131,8 @@ export function draw(box, prefix, arrows, count) {
       'data-adr': a.adr, 'data-to': a.dest, 'data-when': a.when, 'data-state': a.pending ? 'pending' : 'landed',
       'data-dir': a.to < a.from ? 'backward' : 'forward', 'marker-end': `url(#${prefix}-${kind})` });
   });
-  const end = arrows.some((a) => a.to === count)
-    ? [svg('text', { x: '1', y: String(y(count) + 4), class: 'end' }, 'end')] : [];
+  const end = endLabel && arrows.some((a) => a.to === count)
+    ? [svg('text', { x: '1', y: String(y(count) + 4), class: 'end' }, endLabel)] : [];
   box.setAttribute('width', String(width));
   box.setAttribute('height', String((count + 1) * rowHeight));
   box.replaceChildren(box.firstChild, ...paths, ...end);

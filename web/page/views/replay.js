@@ -97,9 +97,15 @@ function render() {
     if (!r.locked) at.set(r.adr, n);
     if (r.event === k - 1) div.dataset.now = '1';
   });
+  // a jump patched to where the next command goes: that place, as a row of its own
+  const drawn = storeArrows(rows, at, k), next = drawn.find((a) => a.to === rows.length)?.dest;
+  if (next !== undefined) {
+    frag.append(el('div', { className: 'row unemitted' }, span('adr', `${String(next).padStart(4)}: `),
+      span('txt', '(the next command goes here)')));
+  }
   rowsBox.replaceChildren(frag);
   rowsBox.querySelector('[data-now]')?.scrollIntoView({ block: 'nearest' });
-  const width = draw(arrows, 'replay-head', storeArrows(rows, at, k), rows.length);
+  const width = draw(arrows, 'replay-head', drawn, rows.length, null);
   rowsBox.style.marginLeft = `${width}px`;
   if (e && state.tab === 'replay') {
     // the token the event comes from, and the one the parser is looking at
