@@ -61,11 +61,11 @@ test('predict mode marks guesses of the machine\'s steps and the compiler\'s eve
   assert.deepEqual(await texts(page, '#predict-replay fieldset label'),
     [' 32: Jpf <fixme>', ' 49: Jpf <fixme>', ' 71: Jmp <fixme>']);
   assert.deepEqual(await audit(page), []);
-  await guess(page, 'replay', [{ check: '49:' }, { fill: 'address', value: '76' }], 'Right: it patches the jumps at 49 with 76.');
+  await guess(page, 'replay', [{ check: '49:' }, { fill: 'address', value: '76' }], 'Right: it patches the jump at 49 with 76.');
   assert.match(await text(page, '#replay-event'), /^19\/\d+ {2}Gen\.Dbg: Fixup 50 with 76$/);
   await press(page, ...Array(4).fill('Escape'));
   await guess(page, 'replay', [{ check: '32:' }, { check: '71:' }, { fill: 'address', value: '93' }],
-    'Wrong: you said the jumps at 32, 71 with 93; it patches the jumps at 71 with 93.');
+    'Wrong: you said the jumps at 32, 71 with 93; it patches the jump at 71 with 93.');
   assert.equal(await score(page), 'Score: 3 of 5 right');
   await page.click('#predict-clear');
   assert.equal(await score(page), 'Score: 0 of 0 right');

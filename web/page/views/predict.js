@@ -272,7 +272,8 @@ function revealEvent(q, data) {
   const want = [...q.patched].sort((a, b) => a - b);
   const address = data.get('address');
   const right = chosen.join() === want.join() && num(address) === value;
-  const jumps = (fields) => (fields.length ? fields.map((f) => f - fieldAt).join(', ') : 'none');
-  return { right, said: `the jumps at ${jumps(chosen)} with ${address.trim() || '?'}`,
-    answer: `it patches the jumps at ${jumps(q.patched)} with ${value}` };
+  const jumps = (fields) => (!fields.length ? 'no jump'
+    : `the jump${fields.length > 1 ? 's' : ''} at ${fields.map((f) => f - fieldAt).join(', ')}`);
+  return { right, said: `${jumps(chosen)} with ${address.trim() || '?'}`,
+    answer: `it patches ${jumps(q.patched)} with ${value}` };
 }
