@@ -23,17 +23,7 @@ namespace {
 bool inKnown = false;       // inWait has been decided for the source
 bool inWait = false;        // the source may block (pipe, terminal): wait with poll
 
-// One buffer per stream. Only the stream written last may hold bytes: the
-// other is flushed before a line goes to this one, which keeps the order of
-// lines across the two streams as if nothing were buffered.
-constexpr uint32_t outSize = 1u << 16;
-struct TBuf {
-  char data[outSize];
-  uint32_t used;
-  int fd;
-};
-TBuf bufs[2];
-TStream cur = stdOut;
+const int fds[2] = {1, 2};  // the streams' files
 
 volatile sig_atomic_t pending = 0;  // posted event + 1; 0 when none
 int wakeRd = -1;
@@ -76,18 +66,19 @@ void WriteRaw(int fd, const char* p, size_t n) {
 
 // A stream could not be written: the run fails. Standard error still gets
 // the report when only standard output broke.
-[[noreturn]] void Failed(TBuf& b) {
-  if (&b == &bufs[stdOut]) {
+[[noreturn]] void Failed(TStream s) {
+  if (s == stdOut) {
     static const char msg[] = "tov: Write error.\r\n";
-    WriteRaw(bufs[stdErr].fd, msg, sizeof msg - 1);
+    WriteRaw(fds[stdErr], msg, sizeof msg - 1);
   }
   _exit(9);
 }
 
-void FlushBuf(TBuf& b) {
+void FlushBuf(TStream s) {
+  TBuf& b = bufs[s];
   uint32_t off = 0;
   while (off < b.used) {
-    const ssize_t n = write(b.fd, b.data + off, b.used - off);
+    const ssize_t n = write(fds[s], b.data + off, b.used - off);
     if (n > 0) {
       off += uint32_t(n);
     } else if (n < 0 && errno == EINTR) {
@@ -100,7 +91,7 @@ void FlushBuf(TBuf& b) {
         Deliver();
       }
     } else {
-      Failed(b);
+      Failed(s);
     }
   }
   b.used = 0;
@@ -165,24 +156,14 @@ int Refill(TFile f) {
   }
 }
 
-char* Begin(TStream s) {
-  TBuf& b = bufs[s];
-  if (s != cur) {
-    FlushBuf(bufs[cur]);
-    cur = s;
-  }
-  if (b.used + lineMax + 2 > outSize) FlushBuf(b);
-  return b.data + b.used;
-}
+char* Begin(TStream s) { return Room(s); }
 
 void End(TStream s, char* p) {
-  p[0] = '\r';
-  p[1] = '\n';
-  bufs[s].used = uint32_t(p + 2 - bufs[s].data);
+  Close(s, p);
   if (pending != 0) Deliver();
 }
 
-void Flush() { FlushBuf(bufs[cur]); }
+void Flush() { FlushBuf(cur); }
 
 #if defined(TOV_FUZZ)
 void (*exitHook)(int status) = nullptr;
@@ -190,7 +171,7 @@ void (*exitHook)(int status) = nullptr;
 
 void Exit(int status) {
   Deliver();
-  FlushBuf(bufs[cur]);
+  FlushBuf(cur);
 #if defined(TOV_FUZZ)
   if (exitHook != nullptr) exitHook(status);
 #endif
@@ -229,11 +210,7 @@ void Init() {
   }
   // A closed pipe is a write error that is reported, not a silent death.
   signal(SIGPIPE, SIG_IGN);
-  bufs[stdOut].fd = 1;
-  bufs[stdErr].fd = 2;
-  bufs[stdOut].used = 0;
-  bufs[stdErr].used = 0;
-  cur = stdOut;
+  Reset();
   stdIn = 0;
   inCur = inEnd = nullptr;
   inKnown = false;

@@ -23,6 +23,45 @@ int Filled(uint32_t n) {
   return inBuf[0];
 }
 
+// The output: one buffer per stream. Only the stream written last may hold
+// bytes: the other is flushed before a line goes to this one, which keeps the
+// order of lines across the two streams as if nothing were buffered.
+constexpr uint32_t outSize = 1u << 16;
+struct TBuf {
+  char data[outSize];
+  uint32_t used;
+};
+TBuf bufs[2];
+TStream cur = stdOut;
+
+// The platform file's: hands stream s's buffered bytes on and empties it.
+void FlushBuf(TStream s);
+
+// Where a line of at most lineMax characters for stream s begins, once what
+// must go first has gone.
+inline char* Room(TStream s) {
+  if (s != cur) {
+    FlushBuf(cur);
+    cur = s;
+  }
+  if (bufs[s].used + lineMax + 2 > outSize) FlushBuf(s);
+  return bufs[s].data + bufs[s].used;
+}
+
+// Ends stream s's line at p with CR LF.
+inline void Close(TStream s, char* p) {
+  p[0] = '\r';
+  p[1] = '\n';
+  bufs[s].used = uint32_t(p + 2 - bufs[s].data);
+}
+
+// No stream buffered, standard output first.
+inline void Reset() {
+  bufs[stdOut].used = 0;
+  bufs[stdErr].used = 0;
+  cur = stdOut;
+}
+
 const char digits[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"

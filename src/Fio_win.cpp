@@ -29,16 +29,7 @@ bool inKnown = false;       // inWait has been decided for the source
 bool inWait = false;        // the source may block (pipe, console): read on the reader thread
 bool inConsole = false;     // the source is a console window's keyboard
 
-// One buffer per stream; only the stream written last may hold bytes (see
-// Fio.cpp).
-constexpr uint32_t outSize = 1u << 16;
-struct TBuf {
-  char data[outSize];
-  uint32_t used;
-  HANDLE h;
-};
-TBuf bufs[2];
-TStream cur = stdOut;
+HANDLE handles[2];  // the streams' files
 
 // The console's handler runs on a thread of the system's: it posts the event
 // here and the main thread takes it between two lines or while it waits for
@@ -85,19 +76,20 @@ void WriteRaw(HANDLE h, const char* p, DWORD n) {
   }
 }
 
-[[noreturn]] void Failed(TBuf& b) {
-  if (&b == &bufs[stdOut]) {
+[[noreturn]] void Failed(TStream s) {
+  if (s == stdOut) {
     static const char msg[] = "tov: Write error.\r\n";
-    WriteRaw(bufs[stdErr].h, msg, sizeof msg - 1);
+    WriteRaw(handles[stdErr], msg, sizeof msg - 1);
   }
   Quit(9);
 }
 
-void FlushBuf(TBuf& b) {
+void FlushBuf(TStream s) {
+  TBuf& b = bufs[s];
   uint32_t off = 0;
   while (off < b.used) {
     DWORD n = 0;
-    if (!WriteFile(b.h, b.data + off, b.used - off, &n, nullptr) || n == 0) Failed(b);
+    if (!WriteFile(handles[s], b.data + off, b.used - off, &n, nullptr) || n == 0) Failed(s);
     off += n;
   }
   b.used = 0;
@@ -203,28 +195,18 @@ int Refill(TFile f) {
   }
 }
 
-char* Begin(TStream s) {
-  TBuf& b = bufs[s];
-  if (s != cur) {
-    FlushBuf(bufs[cur]);
-    cur = s;
-  }
-  if (b.used + lineMax + 2 > outSize) FlushBuf(b);
-  return b.data + b.used;
-}
+char* Begin(TStream s) { return Room(s); }
 
 void End(TStream s, char* p) {
-  p[0] = '\r';
-  p[1] = '\n';
-  bufs[s].used = uint32_t(p + 2 - bufs[s].data);
+  Close(s, p);
   if (pending.load(std::memory_order_relaxed) != 0) Deliver();
 }
 
-void Flush() { FlushBuf(bufs[cur]); }
+void Flush() { FlushBuf(cur); }
 
 void Exit(int status) {
   Deliver();
-  FlushBuf(bufs[cur]);
+  FlushBuf(cur);
   Quit(UINT(status));
 }
 
@@ -264,11 +246,9 @@ void CommandLine(int& argc, char**& argv) {
 }
 
 void Init() {
-  bufs[stdOut].h = GetStdHandle(STD_OUTPUT_HANDLE);
-  bufs[stdErr].h = GetStdHandle(STD_ERROR_HANDLE);
-  bufs[stdOut].used = 0;
-  bufs[stdErr].used = 0;
-  cur = stdOut;
+  handles[stdOut] = GetStdHandle(STD_OUTPUT_HANDLE);
+  handles[stdErr] = GetStdHandle(STD_ERROR_HANDLE);
+  Reset();
   inHandle[0] = GetStdHandle(STD_INPUT_HANDLE);
   stdIn = 0;
   inCur = inEnd = nullptr;

@@ -179,16 +179,6 @@ const uint8_t* inEnd = nullptr;
 
 namespace {
 
-
-// As on the console: only the stream written last holds bytes, so the page
-// gets the lines of both streams in the order they were written.
-constexpr uint32_t outSize = 1u << 16;
-struct TBuf {
-  char data[outSize];
-  uint32_t used;
-};
-TBuf bufs[2];
-TStream cur = stdOut;
 uint64_t flushed[2];  // bytes handed to the page, per stream
 uint32_t errFrom;     // where the last line on standard error begins in its buffer
 
@@ -252,20 +242,12 @@ char* Begin(TStream s) {
     Stand();
     executing = true;
   }
-  if (s != cur) {
-    FlushBuf(cur);
-    cur = s;
-  }
-  if (bufs[s].used + lineMax + 2 > outSize) FlushBuf(s);
+  char* const p = Room(s);
   if (s == stdErr) errFrom = bufs[s].used;
-  return bufs[s].data + bufs[s].used;
+  return p;
 }
 
-void End(TStream s, char* p) {
-  p[0] = '\r';
-  p[1] = '\n';
-  bufs[s].used = uint32_t(p + 2 - bufs[s].data);
-}
+void End(TStream s, char* p) { Close(s, p); }
 
 void Flush() { FlushBuf(cur); }
 
@@ -279,11 +261,9 @@ void Exit(int status) {
 void CommandLine(int&, char**&) {}
 
 void Init() {
-  bufs[stdOut].used = 0;
-  bufs[stdErr].used = 0;
+  Reset();
   flushed[stdOut] = flushed[stdErr] = 0;
   executing = false;
-  cur = stdOut;
   stdIn = 0;
   inCur = inEnd = nullptr;
 }
