@@ -8,17 +8,11 @@ namespace ConSigs {
 
 namespace {
 
-void Message(const char* s) {
-  char* p = Fio::Begin(Fio::stdOut);
-  p = Fio::Str(p, "ConSigs: ");
-  Fio::End(Fio::stdOut, Fio::Str(p, s));
-}
-
 // Stops the program for every event up to 6 but the logoff; any other event
 // is passed on (false).
 bool Handler(CTRL_TYPE ct) {
   if (ct <= CTRL_SHUTDOWN_EVENT && ct != CTRL_LOGOFF_EVENT) {
-    Message("Signal received, terminating.");
+    Fio::Line(Fio::stdOut, "ConSigs: Signal received, terminating.");
     Fio::Exit(9);
   }
   return false;
@@ -62,7 +56,7 @@ bool Install() {
 
 void Init() {
   if (!Install()) {
-    Message("Installation failed.");
+    Fio::Line(Fio::stdOut, "ConSigs: Installation failed.");
     Fio::Exit(9);
   }
 }

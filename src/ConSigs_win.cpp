@@ -12,18 +12,12 @@ namespace ConSigs {
 
 namespace {
 
-void Message(const char* s) {
-  char* p = Fio::Begin(Fio::stdOut);
-  p = Fio::Str(p, "ConSigs: ");
-  Fio::End(Fio::stdOut, Fio::Str(p, s));
-}
-
 // Every event up to 6 but the logoff stops the program.
 bool Stops(DWORD ct) { return ct <= CTRL_SHUTDOWN_EVENT && ct != CTRL_LOGOFF_EVENT; }
 
 // On the main thread, at a line end or while it waits for input.
 void Deliver(uint32_t) {
-  Message("Signal received, terminating.");
+  Fio::Line(Fio::stdOut, "ConSigs: Signal received, terminating.");
   Fio::Exit(9);
 }
 
@@ -42,7 +36,7 @@ BOOL WINAPI Handler(DWORD ct) {
 
 void Init() {
   if (!Fio::Watch(Deliver) || !SetConsoleCtrlHandler(Handler, TRUE)) {
-    Message("Installation failed.");
+    Fio::Line(Fio::stdOut, "ConSigs: Installation failed.");
     Fio::Exit(9);
   }
 }
