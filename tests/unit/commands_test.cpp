@@ -48,6 +48,13 @@ std::vector<std::vector<Row>> Tables() {
   return tables;
 }
 
+// The row's cells from `at` on are the effect's stack, cond and pc.
+void ExpectEffect(const Row& r, size_t at, const Comp0::TEffect& e) {
+  EXPECT_EQ(r[at], e.stack) << r[1];
+  EXPECT_EQ(r[at + 1], e.cond) << r[1];
+  EXPECT_EQ(r[at + 2], e.pc) << r[1];
+}
+
 TEST(Commands, GuideTablesAreTheCommandTable) {
   using namespace Comp0;
   const auto tables = Tables();
@@ -56,26 +63,20 @@ TEST(Commands, GuideTablesAreTheCommandTable) {
   for (uint32_t f = 0; f < fctCnt; ++f) {
     const Row& r = tables[0][f];
     ASSERT_EQ(r.size(), 7u) << "function " << f;
-    const TEffect& e = FctEffect(TFunction(f));
     EXPECT_EQ(r[0], std::to_string(f));
     if (f != fOpr) {
       EXPECT_EQ(r[1].substr(0, 3), FctName(TFunction(f)));
     }
     EXPECT_EQ(r[3], std::to_string(Length(uint8_t(f)))) << r[1];
-    EXPECT_EQ(r[4], e.stack) << r[1];
-    EXPECT_EQ(r[5], e.cond) << r[1];
-    EXPECT_EQ(r[6], e.pc) << r[1];
+    ExpectEffect(r, 4, FctEffect(TFunction(f)));
   }
   ASSERT_EQ(tables[1].size(), oprCnt);
   for (uint32_t o = 0; o < oprCnt; ++o) {
     const Row& r = tables[1][o];
     ASSERT_EQ(r.size(), 5u) << "operation " << o;
-    const TEffect& e = OprEffect(TOperation(o));
     EXPECT_EQ(r[0], std::to_string(o));
     EXPECT_EQ(r[1], OprName(TOperation(o)));
-    EXPECT_EQ(r[2], e.stack) << r[1];
-    EXPECT_EQ(r[3], e.cond) << r[1];
-    EXPECT_EQ(r[4], e.pc) << r[1];
+    ExpectEffect(r, 2, OprEffect(TOperation(o)));
   }
 }
 
