@@ -6,11 +6,9 @@ import { Decoration } from '@codemirror/view';
 import { setDiagnostics } from '@codemirror/lint';
 import { tovLanguage, tokenLength as lineTokenLength } from './lang.js';
 
-const utf8 = new TextEncoder();
-
 // Document offset of a compiler position: lines count line feeds only, and every byte of
 // the UTF-8 text counts one column, as the compiler counts them.
-export function offsetOf(doc, line, col) {
+function offsetOf(doc, line, col) {
   if (line > doc.lines) return doc.length;
   const l = doc.line(Math.max(1, line));
   let bytes = 0, i = 0;
@@ -127,5 +125,3 @@ export function showError(view, error) {
   }
   view.dispatch(setDiagnostics(view.state, diags));
 }
-
-export function utf8Length(s) { return utf8.encode(s).length; }

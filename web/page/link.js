@@ -54,7 +54,7 @@ function parseMoment(parts) {
   return m;
 }
 
-export function formatMoment(m) {
+function formatMoment(m) {
   let s = '';
   if (m.tab) s += `&tab=${m.tab}`;
   if (m.step !== undefined) s += `&step=${m.step}`;
@@ -66,7 +66,7 @@ export function formatMoment(m) {
 
 // The longest link kept while typing: the browser takes about 0.4 ms a kilobyte to set
 // the address, so a longer program's link waits for Share.
-export const typedLink = 100000;
+const typedLink = 100000;
 
 // The length of text's link: base64url of its UTF-8 bytes, without padding (the
 // browser's encoder counts them far faster than a loop that runs once).

@@ -112,7 +112,7 @@ function sourceChanged(text) {
 
 // ---- running ----
 // The step limit: a whole number from 1 to maxLimit, which bounds what a run keeps.
-export const maxLimit = 10000000;
+const maxLimit = 10000000;
 
 // The limit in the field, or null (and the field marked, and said why) when it is none.
 function limit() {

@@ -94,7 +94,7 @@ export function jumpText(when, from, to) {
 // Gives each arrow {from, to} (row numbers) a lane: the shortest spans first, each in the
 // lowest lane that no arrow over an overlapping span holds. An arrow nested in another
 // thus always lies inside it. Returns the number of lanes.
-export function assignLanes(arrows) {
+function assignLanes(arrows) {
   const lo = (a) => Math.min(a.from, a.to), hi = (a) => Math.max(a.from, a.to);
   const taken = [];
   for (const a of [...arrows].sort((x, y) => hi(x) - lo(x) - (hi(y) - lo(y)) || lo(x) - lo(y))) {
@@ -107,7 +107,7 @@ export function assignLanes(arrows) {
 }
 
 // The gutter's width for n lanes.
-export const gutterWidth = (n) => margin + Math.max(1, n) * laneGap + 4;
+const gutterWidth = (n) => margin + Math.max(1, n) * laneGap + 4;
 
 // The arrow heads, one per kind of arrow.
 export function heads(prefix) {

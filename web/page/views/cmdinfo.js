@@ -96,7 +96,7 @@ function machineRecord() {
 }
 
 // The words for a command record: what it is, its bytes, what it does.
-export function describe(c) {
+function describe(c) {
   const k = state.constants;
   const e = c.operand === 'operation' ? k.operationEffects[c.opd] : k.functionEffects[c.fct];
   const hex = c.bytes.map((b) => b.toString(16).toUpperCase().padStart(2, '0')).join(' ');

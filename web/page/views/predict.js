@@ -263,7 +263,7 @@ function revealEvent(q, data) {
     const cmd = q.e.cmd, name = data.get('name'), opd = data.get('operand').trim();
     const k = state.constants;
     const want = cmd.operand === 'none' || cmd.operand === 'operation' ? null
-      : cmd.operand === 'value' ? cmd.value : cmd.opd >>> 0 === k.store.endMark >>> 0 ? '' : cmd.opd;
+      : cmd.operand === 'value' ? cmd.value : cmd.opd === k.store.endMark ? '' : cmd.opd;
     const right = name === cmd.name && (want === null || (want === '' ? opd === '' : num(opd) === want));
     return { right, said: `${name}${opd ? ` ${opd}` : ''}`, answer: `it emits ${cmd.text} at ${cmd.adr}` };
   }
